@@ -1,0 +1,33 @@
+// The button bridge: attaches to the target window by selecting the
+// consumer-page HID collections, runs one reader per selected collection, and
+// detaches again. Every routine here runs on the main thread.
+#pragma once
+
+#include <atomic>
+
+#include "hid/hid_device.h"
+#include "platform/windows_api.h"
+
+constexpr USHORT kConsumerUsagePage = 0x0C;
+constexpr int kSelectionEntries = 5;
+constexpr int kReaderCount = 3;
+
+struct BridgeState {
+  std::atomic<BYTE> stopped;  // non-zero: readers are not running or must stop
+  LONG toggle_state;          // ReaderB's alternating code; only ReaderB touches it
+  HidDeviceRecord* devices;
+  ULONG device_count;
+  ULONG selected[kSelectionEntries];
+  std::atomic<HWND> target_window;  // readers look the window up again when it was replaced
+  HANDLE reader_threads[kReaderCount];  // ReaderA, ReaderB, ReaderC
+  ULONG selected_count;  // entries of selected filled by the current scan
+};
+
+extern BridgeState bridge_state;
+
+int SelectButtonCollections(HWND target_window);
+int StartReaders();
+int MarkStopped();
+int ReleaseDevices();
+int AttachBridge(HWND target_window);
+int DetachBridge();

@@ -1,0 +1,16 @@
+// The Windows operations the agent is built against. On Windows these are the
+// platform's own headers; on the host they come from the simulated Windows,
+// which supplies the same names, types and constants.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <dbt.h>
+#include <setupapi.h>
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+#else
+#include "sim/win_api.h"
+#endif
