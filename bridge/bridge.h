@@ -9,6 +9,11 @@
 #include "platform/windows_api.h"
 
 constexpr USHORT kConsumerUsagePage = 0x0C;
+
+// The target application's window identity.
+inline constexpr char kTargetClassName[] = "KalvorethClass";
+inline constexpr char kTargetWindowTitle[] = "KalvorethTitle";
+
 constexpr int kSelectionEntries = 5;
 constexpr int kReaderCount = 3;
 
@@ -19,7 +24,7 @@ struct BridgeState {
   ULONG device_count;
   ULONG selected[kSelectionEntries];
   std::atomic<HWND> target_window;  // readers look the window up again when it was replaced
-  HANDLE reader_threads[kReaderCount];  // ReaderA, ReaderB, ReaderC
+  HANDLE reader_threads[kReaderCount];  // ReaderA, ReaderB, ReaderC; null where none runs
   ULONG selected_count;  // entries of selected filled by the current scan
 };
 
@@ -31,3 +36,7 @@ int MarkStopped();
 int ReleaseDevices();
 int AttachBridge(HWND target_window);
 int DetachBridge();
+
+// True while the readers run on fewer collections than there are readers, as
+// after an arrival that attached before the device's other collections came.
+bool BridgeRunsShortOfCollections();

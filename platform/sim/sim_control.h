@@ -120,6 +120,9 @@ void AnnounceDeviceChange(WPARAM event);
 void DestroyWindowFromSystem(HWND window);
 // Number of windows registered for HID interface notifications.
 int DeviceNotificationRegistrations();
+// The windows of the process (created with CreateWindowExA and not
+// destroyed), in creation order.
+std::vector<HWND> ProcessWindows();
 
 // ---- Process ------------------------------------------------------------
 
