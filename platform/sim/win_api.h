@@ -163,6 +163,7 @@ BOOL SimHasOverlappedIoCompleted(const OVERLAPPED* overlapped);
 #define WM_DEVICECHANGE 0x0219u
 #define WM_USER 0x0400u
 #define WS_POPUP 0x80000000u
+#define WS_VISIBLE 0x10000000u
 #define CS_PARENTDC 0x0080u
 #define SW_HIDE 0
 #define SW_SHOW 5
@@ -193,6 +194,7 @@ struct DEV_BROADCAST_DEVICEINTERFACE_A {
 // SetupAPI
 #define DIGCF_PRESENT 0x00000002u
 #define DIGCF_DEVICEINTERFACE 0x00000010u
+#define SPINT_ACTIVE 0x00000001u
 
 struct SP_DEVICE_INTERFACE_DATA {
   DWORD cbSize;
@@ -339,6 +341,22 @@ struct WNDCLASSA {
   LPCSTR lpszMenuName;
   LPCSTR lpszClassName;
 };
+
+struct CREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCSTR lpszName;
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+};
+using LPCREATESTRUCTA = CREATESTRUCTA*;
 
 struct MSG {
   HWND hwnd;
