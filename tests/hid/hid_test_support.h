@@ -1,0 +1,302 @@
+// Capability entries, device descriptions, record checks and the expected
+// report items of a described device, for the HID device access tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hid/hid_device.h"
+#include "platform/sim/sim_control.h"
+
+namespace hid_test {
+
+inline constexpr HIDP_REPORT_TYPE kReportTypes[] = {HidP_Input, HidP_Output, HidP_Feature};
+
+inline HIDP_BUTTON_CAPS ButtonUsage(USAGE page, USAGE usage, UCHAR report_id = 0) {
+  HIDP_BUTTON_CAPS entry{};
+  entry.UsagePage = page;
+  entry.ReportID = report_id;
+  entry.NotRange.Usage = usage;
+  return entry;
+}
+
+inline HIDP_BUTTON_CAPS ButtonRange(USAGE page, USAGE first, USAGE last, UCHAR report_id = 0) {
+  HIDP_BUTTON_CAPS entry{};
+  entry.UsagePage = page;
+  entry.ReportID = report_id;
+  entry.IsRange = 1;
+  entry.Range.UsageMin = first;
+  entry.Range.UsageMax = last;
+  return entry;
+}
+
+inline HIDP_VALUE_CAPS ValueUsage(USAGE page, USAGE usage, UCHAR report_id = 0) {
+  HIDP_VALUE_CAPS entry{};
+  entry.UsagePage = page;
+  entry.ReportID = report_id;
+  entry.NotRange.Usage = usage;
+  return entry;
+}
+
+inline HIDP_VALUE_CAPS ValueRange(USAGE page, USAGE first, USAGE last, UCHAR report_id = 0) {
+  HIDP_VALUE_CAPS entry{};
+  entry.UsagePage = page;
+  entry.ReportID = report_id;
+  entry.IsRange = 1;
+  entry.Range.UsageMin = first;
+  entry.Range.UsageMax = last;
+  return entry;
+}
+
+// A collection with no reports and no capabilities: opening it takes no table block.
+inline sim::DeviceSpec BareCollection(const std::string& name) {
+  sim::DeviceSpec spec;
+  spec.name = name;
+  spec.usage_page = 0x0C;
+  spec.usage = 0x01;
+  spec.vendor_id = 0x1234;
+  spec.product_id = 0x5678;
+  spec.version = 0x0090;
+  spec.input_report_length = 0;
+  spec.output_report_length = 0;
+  spec.feature_report_length = 0;
+  return spec;
+}
+
+// The list that one enumeration left.
+struct Listed {
+  HidDeviceRecord* records = nullptr;
+  ULONG count = 0;
+  bool reached_end = false;
+};
+
+inline Listed Enumerate() {
+  Listed list;
+  // Whatever the variables held before is overwritten.
+  list.records = reinterpret_cast<HidDeviceRecord*>(static_cast<std::uintptr_t>(0xBAD0));
+  list.count = 0xBAD0;
+  list.reached_end = EnumerateHidDevices(list.records, list.count);
+  return list;
+}
+
+inline bool IsZero(const void* bytes, std::size_t size) {
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (p[i] != 0) return false;
+  }
+  return true;
+}
+
+inline bool IsZeroCaps(const HIDP_CAPS& caps) {
+  return IsZero(&caps, sizeof caps);
+}
+
+inline bool IsZeroAttributes(const HIDD_ATTRIBUTES& attributes) {
+  return attributes.Size == 0 && attributes.VendorID == 0 && attributes.ProductID == 0 &&
+         attributes.VersionNumber == 0;
+}
+
+inline bool IsBlank(const ReportKindTables& tables) {
+  return tables.report_buffer == nullptr && tables.items == nullptr && tables.item_count == 0 &&
+         tables.button_caps == nullptr && tables.value_caps == nullptr;
+}
+
+inline bool HasBlankTables(const HidDeviceRecord& record) {
+  return IsBlank(record.input) && IsBlank(record.output) && IsBlank(record.feature);
+}
+
+inline bool IsBlank(const HidDeviceRecord& record) {
+  return record.handle == nullptr && record.preparsed == nullptr && IsZeroCaps(record.caps) &&
+         IsZeroAttributes(record.attributes) && HasBlankTables(record);
+}
+
+inline const ReportKindTables& TablesOf(const HidDeviceRecord& record, HIDP_REPORT_TYPE type) {
+  return type == HidP_Input ? record.input : type == HidP_Output ? record.output : record.feature;
+}
+
+// ---- What a described device's tables must hold ---------------------------
+
+inline int AnnouncedButtonCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  const int announced = spec.announced_button_caps[type];
+  return announced >= 0 ? announced : static_cast<int>(spec.button_caps[type].size());
+}
+
+inline int AnnouncedValueCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  const int announced = spec.announced_value_caps[type];
+  return announced >= 0 ? announced : static_cast<int>(spec.value_caps[type].size());
+}
+
+inline USHORT ReportLength(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  return type == HidP_Input    ? spec.input_report_length
+         : type == HidP_Output ? spec.output_report_length
+                               : spec.feature_report_length;
+}
+
+// The capability arrays as the queries leave them: the announced count, the
+// entries the device does not deliver zero.
+inline std::vector<HIDP_BUTTON_CAPS> DeliveredButtonCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  std::vector<HIDP_BUTTON_CAPS> caps(AnnouncedButtonCaps(spec, type));
+  for (std::size_t i = 0; i < caps.size() && i < spec.button_caps[type].size(); ++i) {
+    caps[i] = spec.button_caps[type][i];
+  }
+  return caps;
+}
+
+inline std::vector<HIDP_VALUE_CAPS> DeliveredValueCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  std::vector<HIDP_VALUE_CAPS> caps(AnnouncedValueCaps(spec, type));
+  for (std::size_t i = 0; i < caps.size() && i < spec.value_caps[type].size(); ++i) {
+    caps[i] = spec.value_caps[type][i];
+  }
+  return caps;
+}
+
+// The usage list length the device reports for one report kind and page
+// (page 0: any page).
+inline ULONG MaxUsageListLength(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type, USAGE page) {
+  if (spec.max_usage_list_length[type] >= 0) return static_cast<ULONG>(spec.max_usage_list_length[type]);
+  ULONG usages = 0;
+  for (const HIDP_BUTTON_CAPS& entry : spec.button_caps[type]) {
+    if (page != 0 && entry.UsagePage != page) continue;
+    if (!entry.IsRange) {
+      usages += 1;
+    } else if (entry.Range.UsageMax >= entry.Range.UsageMin) {
+      usages += ULONG{entry.Range.UsageMax} - entry.Range.UsageMin + 1;
+    }
+  }
+  return usages;
+}
+
+struct ExpectedItem {
+  bool is_button = false;
+  USHORT usage_page = 0;
+  ULONG report_id = 0;
+  ULONG usage_min = 0;  // value items: the usage
+  ULONG usage_max = 0;
+  ULONG max_usage_count = 0;
+};
+
+// Button items in the order of the button capabilities, then for each value
+// capability in order its usages ascending; an inverted range gives none.
+inline std::vector<ExpectedItem> ExpectedItems(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  std::vector<ExpectedItem> items;
+  for (const HIDP_BUTTON_CAPS& entry : DeliveredButtonCaps(spec, type)) {
+    ExpectedItem item;
+    item.is_button = true;
+    item.usage_page = entry.UsagePage;
+    item.report_id = entry.ReportID;
+    item.usage_min = entry.IsRange ? entry.Range.UsageMin : entry.NotRange.Usage;
+    item.usage_max = entry.IsRange ? entry.Range.UsageMax : entry.NotRange.Usage;
+    item.max_usage_count = MaxUsageListLength(spec, type, entry.UsagePage);
+    items.push_back(item);
+  }
+  for (const HIDP_VALUE_CAPS& entry : DeliveredValueCaps(spec, type)) {
+    const ULONG first = entry.IsRange ? entry.Range.UsageMin : entry.NotRange.Usage;
+    const ULONG last = entry.IsRange ? entry.Range.UsageMax : entry.NotRange.Usage;
+    for (ULONG usage = first; usage <= last; ++usage) {
+      ExpectedItem item;
+      item.usage_page = entry.UsagePage;
+      item.report_id = entry.ReportID;
+      item.usage_min = usage;
+      items.push_back(item);
+    }
+  }
+  return items;
+}
+
+// Every block one kind's tables take, in bytes.
+inline std::size_t ExpectedKindBytes(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  const std::vector<ExpectedItem> items = ExpectedItems(spec, type);
+  std::size_t bytes = ReportLength(spec, type) + AnnouncedButtonCaps(spec, type) * sizeof(HIDP_BUTTON_CAPS) +
+                      AnnouncedValueCaps(spec, type) * sizeof(HIDP_VALUE_CAPS) +
+                      items.size() * sizeof(ReportItem);
+  for (const ExpectedItem& item : items) bytes += item.max_usage_count * sizeof(USHORT);
+  return bytes;
+}
+
+// How many blocks one kind's tables take.
+inline int ExpectedKindBlocks(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+  const std::vector<ExpectedItem> items = ExpectedItems(spec, type);
+  int blocks = (ReportLength(spec, type) != 0) + (AnnouncedButtonCaps(spec, type) != 0) +
+               (AnnouncedValueCaps(spec, type) != 0) + !items.empty();
+  for (const ExpectedItem& item : items) blocks += item.max_usage_count != 0;
+  return blocks;
+}
+
+// Checks one kind's tables against the device's description, field by field;
+// a failure names the kind and the item.
+inline void ExpectKindBuilt(const ReportKindTables& tables, const sim::DeviceSpec& spec,
+                            HIDP_REPORT_TYPE type) {
+  SCOPED_TRACE("report type " + std::to_string(type));
+  const std::vector<ExpectedItem> expected = ExpectedItems(spec, type);
+
+  const USHORT length = ReportLength(spec, type);
+  if (length == 0) {
+    EXPECT_EQ(tables.report_buffer, nullptr);
+  } else {
+    ASSERT_NE(tables.report_buffer, nullptr);
+    EXPECT_TRUE(IsZero(tables.report_buffer, length)) << "report buffer not zero-filled";
+  }
+
+  const std::vector<HIDP_BUTTON_CAPS> button_caps = DeliveredButtonCaps(spec, type);
+  if (button_caps.empty()) {
+    EXPECT_EQ(tables.button_caps, nullptr);
+  } else {
+    ASSERT_NE(tables.button_caps, nullptr);
+    EXPECT_EQ(
+        std::memcmp(tables.button_caps, button_caps.data(), button_caps.size() * sizeof(HIDP_BUTTON_CAPS)), 0)
+        << "button capabilities differ from what the device delivers";
+  }
+  const std::vector<HIDP_VALUE_CAPS> value_caps = DeliveredValueCaps(spec, type);
+  if (value_caps.empty()) {
+    EXPECT_EQ(tables.value_caps, nullptr);
+  } else {
+    ASSERT_NE(tables.value_caps, nullptr);
+    EXPECT_EQ(std::memcmp(tables.value_caps, value_caps.data(), value_caps.size() * sizeof(HIDP_VALUE_CAPS)),
+              0)
+        << "value capabilities differ from what the device delivers";
+  }
+
+  ASSERT_EQ(tables.item_count, expected.size());
+  if (expected.empty()) {
+    EXPECT_EQ(tables.items, nullptr);
+    return;
+  }
+  ASSERT_NE(tables.items, nullptr);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const ReportItem& item = tables.items[i];
+    const ExpectedItem& want = expected[i];
+    SCOPED_TRACE("item " + std::to_string(i));
+    ASSERT_EQ(item.is_button, want.is_button ? 1 : 0);
+    EXPECT_EQ(item.usage_page, want.usage_page);
+    EXPECT_EQ(item.status, HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(item.report_id, want.report_id);
+    if (want.is_button) {
+      EXPECT_EQ(item.usage_min, want.usage_min);
+      EXPECT_EQ(item.usage_max, want.usage_max);
+      EXPECT_EQ(item.max_usage_count, want.max_usage_count);
+      if (want.max_usage_count == 0) {
+        EXPECT_EQ(item.usage_list, nullptr);
+      } else {
+        ASSERT_NE(item.usage_list, nullptr);
+        EXPECT_TRUE(IsZero(item.usage_list, want.max_usage_count * sizeof(USHORT)));
+      }
+    } else {
+      EXPECT_EQ(item.usage, want.usage_min);
+      // What the build does not set stays zero, the storage shared with usage included.
+      EXPECT_EQ(item.usage_min, want.usage_min);
+      EXPECT_EQ(item.usage_max, 0u);
+      EXPECT_EQ(item.max_usage_count, 0u);
+      EXPECT_EQ(item.usage_list, nullptr);
+    }
+  }
+}
+
+inline void ExpectTablesBuilt(const HidDeviceRecord& record, const sim::DeviceSpec& spec) {
+  for (HIDP_REPORT_TYPE type : kReportTypes) ExpectKindBuilt(TablesOf(record, type), spec, type);
+}
+
+}  // namespace hid_test
