@@ -63,27 +63,27 @@ using namespace detail;
 DeviceSpec ButtonCollection(const std::string& name) {
   // One input report of 4 bytes without a report id: byte 0 is the id slot
   // (0), byte 1 holds eight buttons, bytes 2 and 3 a vendor-defined value.
-  DeviceSpec spec;
-  spec.name = name;
-  spec.usage_page = 0x0C;
-  spec.usage = 0x01;
-  spec.vendor_id = 0x4B56;
-  spec.product_id = 0x0009;
-  spec.version = 0x0090;
-  spec.input_report_length = 4;
-  spec.button_caps[HidP_Input] = {ButtonRange(0x09, 1, 8, 0)};
-  spec.value_caps[HidP_Input] = {SingleValue(0xFF00, 0x01, 16, 8)};
-  return spec;
+  DeviceSpec description;
+  description.name = name;
+  description.usage_page = 0x0C;
+  description.usage = 0x01;
+  description.vendor_id = 0x4B56;
+  description.product_id = 0x0009;
+  description.version = 0x0090;
+  description.input_report_length = 4;
+  description.button_caps[HidP_Input] = {ButtonRange(0x09, 1, 8, 0)};
+  description.value_caps[HidP_Input] = {SingleValue(0xFF00, 0x01, 16, 8)};
+  return description;
 }
 
-DeviceId AddDevice(const DeviceSpec& spec, OpenFault fault) {
+DeviceId AddDevice(const DeviceSpec& description, OpenFault fault) {
   auto lock = Lock();
   State& state = S();
   auto device = std::make_shared<Device>();
   device->id = static_cast<DeviceId>(state.devices.size() + 1);
-  device->spec = spec;
+  device->description = description;
   device->fault = fault;
-  device->path = PathFor(spec.name, device->id);
+  device->path = PathFor(description.name, device->id);
   state.devices.push_back(device);
   state.last_arrived_path = device->path;
   return device->id;

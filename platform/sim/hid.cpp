@@ -58,7 +58,7 @@ NTSTATUS SpecificCaps(const char* operation, HIDP_REPORT_TYPE type, USAGE usage_
   USHORT copied = 0;
   bool matched = false;
   bool overflow = false;
-  for (const Caps& caps : (held->spec.*lists)[type]) {
+  for (const Caps& caps : (held->description.*lists)[type]) {
     if (!Matches(caps, usage_page, link_collection, usage)) continue;
     matched = true;
     if (copied < room) {
@@ -104,7 +104,7 @@ BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed) {
   State& state = S();
   const std::uintptr_t value = state.next_preparsed;
   state.next_preparsed += 0x100;
-  state.preparsed.emplace(value, Preparsed{record, record->spec});
+  state.preparsed.emplace(value, Preparsed{record, record->description});
   *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(value);
   return TRUE;
 }
@@ -136,9 +136,9 @@ BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) {
     return FALSE;
   }
   attributes->Size = sizeof(HIDD_ATTRIBUTES);
-  attributes->VendorID = record->spec.vendor_id;
-  attributes->ProductID = record->spec.product_id;
-  attributes->VersionNumber = record->spec.version;
+  attributes->VendorID = record->description.vendor_id;
+  attributes->ProductID = record->description.product_id;
+  attributes->VersionNumber = record->description.version;
   return TRUE;
 }
 
@@ -149,26 +149,26 @@ NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
   if (held == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
   CountDeviceCall(*held->device, "HidP_GetCaps");
   if (held->device->fault == sim::OpenFault::Caps) return HIDP_STATUS_INVALID_PREPARSED_DATA;
-  const sim::DeviceSpec& spec = held->spec;
+  const sim::DeviceSpec& description = held->description;
   *caps = HIDP_CAPS{};
-  caps->Usage = spec.usage;
-  caps->UsagePage = spec.usage_page;
-  caps->InputReportByteLength = spec.input_report_length;
-  caps->OutputReportByteLength = spec.output_report_length;
-  caps->FeatureReportByteLength = spec.feature_report_length;
+  caps->Usage = description.usage;
+  caps->UsagePage = description.usage_page;
+  caps->InputReportByteLength = description.input_report_length;
+  caps->OutputReportByteLength = description.output_report_length;
+  caps->FeatureReportByteLength = description.feature_report_length;
   caps->NumberLinkCollectionNodes = 1;
   caps->NumberInputButtonCaps =
-      Announced(spec.announced_button_caps[HidP_Input], spec.button_caps[HidP_Input].size());
+      Announced(description.announced_button_caps[HidP_Input], description.button_caps[HidP_Input].size());
   caps->NumberInputValueCaps =
-      Announced(spec.announced_value_caps[HidP_Input], spec.value_caps[HidP_Input].size());
+      Announced(description.announced_value_caps[HidP_Input], description.value_caps[HidP_Input].size());
   caps->NumberOutputButtonCaps =
-      Announced(spec.announced_button_caps[HidP_Output], spec.button_caps[HidP_Output].size());
+      Announced(description.announced_button_caps[HidP_Output], description.button_caps[HidP_Output].size());
   caps->NumberOutputValueCaps =
-      Announced(spec.announced_value_caps[HidP_Output], spec.value_caps[HidP_Output].size());
-  caps->NumberFeatureButtonCaps =
-      Announced(spec.announced_button_caps[HidP_Feature], spec.button_caps[HidP_Feature].size());
+      Announced(description.announced_value_caps[HidP_Output], description.value_caps[HidP_Output].size());
+  caps->NumberFeatureButtonCaps = Announced(description.announced_button_caps[HidP_Feature],
+                                            description.button_caps[HidP_Feature].size());
   caps->NumberFeatureValueCaps =
-      Announced(spec.announced_value_caps[HidP_Feature], spec.value_caps[HidP_Feature].size());
+      Announced(description.announced_value_caps[HidP_Feature], description.value_caps[HidP_Feature].size());
   return HIDP_STATUS_SUCCESS;
 }
 
@@ -197,10 +197,10 @@ ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE report_type, USAGE usage_page,
   if (held == nullptr) return 0;
   CountDeviceCall(*held->device, "HidP_MaxUsageListLength");
   if (!ValidReportType(report_type)) return 0;
-  const long fixed = held->spec.max_usage_list_length[report_type];
+  const long fixed = held->description.max_usage_list_length[report_type];
   if (fixed >= 0) return static_cast<ULONG>(fixed);
   ULONG usages = 0;
-  for (const HIDP_BUTTON_CAPS& caps : held->spec.button_caps[report_type]) {
+  for (const HIDP_BUTTON_CAPS& caps : held->description.button_caps[report_type]) {
     if (usage_page != 0 && caps.UsagePage != usage_page) continue;
     if (!caps.IsRange) {
       usages += 1;

@@ -72,7 +72,7 @@ using ThreadPtr = std::shared_ptr<ThreadRecord>;
 
 struct Device {
   DeviceId id = 0;
-  DeviceSpec spec;
+  DeviceSpec description;
   OpenFault fault = OpenFault::None;
   bool present = true;
   std::string path;
@@ -104,7 +104,7 @@ struct KernelObject {
 
 struct Preparsed {
   DevicePtr device;
-  DeviceSpec spec;
+  DeviceSpec description;
 };
 
 struct InfoSet {

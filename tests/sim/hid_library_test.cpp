@@ -29,8 +29,8 @@ HIDP_VALUE_CAPS Value(USAGE page, USAGE usage) {
 
 class HidLibraryTest : public SimTest {
  protected:
-  void Open(const sim::DeviceSpec& spec) {
-    device_ = sim::AddDevice(spec);
+  void Open(const sim::DeviceSpec& description) {
+    device_ = sim::AddDevice(description);
     handle_ = CreateFileA(sim::DevicePath(device_).c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                           nullptr);
@@ -44,20 +44,21 @@ class HidLibraryTest : public SimTest {
   }
 
   static sim::DeviceSpec Keypad() {
-    sim::DeviceSpec spec;
-    spec.name = "keypad";
-    spec.usage_page = 0x0C;
-    spec.usage = 0x01;
-    spec.vendor_id = 0x1111;
-    spec.product_id = 0x2222;
-    spec.version = 0x0333;
-    spec.input_report_length = 4;
-    spec.output_report_length = 2;
-    spec.feature_report_length = 9;
-    spec.button_caps[HidP_Input] = {Buttons(0x09, 1, 8), Buttons(0x0C, 0xE2, 0xE2), Buttons(0x09, 9, 12, 1)};
-    spec.value_caps[HidP_Input] = {Value(0x01, 0x30), Value(0xFF00, 0x01)};
-    spec.button_caps[HidP_Feature] = {Buttons(0x08, 1, 3)};
-    return spec;
+    sim::DeviceSpec description;
+    description.name = "keypad";
+    description.usage_page = 0x0C;
+    description.usage = 0x01;
+    description.vendor_id = 0x1111;
+    description.product_id = 0x2222;
+    description.version = 0x0333;
+    description.input_report_length = 4;
+    description.output_report_length = 2;
+    description.feature_report_length = 9;
+    description.button_caps[HidP_Input] = {Buttons(0x09, 1, 8), Buttons(0x0C, 0xE2, 0xE2),
+                                           Buttons(0x09, 9, 12, 1)};
+    description.value_caps[HidP_Input] = {Value(0x01, 0x30), Value(0xFF00, 0x01)};
+    description.button_caps[HidP_Feature] = {Buttons(0x08, 1, 3)};
+    return description;
   }
 
   sim::DeviceId device_ = 0;
@@ -66,9 +67,9 @@ class HidLibraryTest : public SimTest {
 };
 
 TEST_F(HidLibraryTest, AttributesAndCaps) {
-  sim::DeviceSpec spec = Keypad();
-  spec.announced_value_caps[HidP_Output] = 3;
-  Open(spec);
+  sim::DeviceSpec description = Keypad();
+  description.announced_value_caps[HidP_Output] = 3;
+  Open(description);
   HIDD_ATTRIBUTES attributes = {};
   ASSERT_TRUE(HidD_GetAttributes(handle_, &attributes));
   EXPECT_EQ(attributes.Size, sizeof(HIDD_ATTRIBUTES));
@@ -151,9 +152,9 @@ TEST_F(HidLibraryTest, SpecificValueCaps) {
 }
 
 TEST_F(HidLibraryTest, MaxUsageListLengthCountsButtonUsagesOfThePage) {
-  sim::DeviceSpec spec = Keypad();
-  spec.max_usage_list_length[HidP_Feature] = 17;
-  Open(spec);
+  sim::DeviceSpec description = Keypad();
+  description.max_usage_list_length[HidP_Feature] = 17;
+  Open(description);
   struct Row {
     HIDP_REPORT_TYPE type;
     USAGE page;
