@@ -74,12 +74,17 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM w_param, LPARAM l_param) {
     SetError(ERROR_NOT_ENOUGH_QUOTA);
     return FALSE;
   }
+  const MSG posted = {window, message, w_param, l_param, 0, {0, 0}};
+  if (window == nullptr) {
+    // A null window posts to the calling thread's own queue, as PostThreadMessage does.
+    CurrentThread()->posted.push_back(posted);
+    return TRUE;
+  }
   WindowPtr record = FindLiveWindow(window);
   if (record == nullptr) {
     SetError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  const MSG posted = {window, message, w_param, l_param, 0, {0, 0}};
   if (record->owner == nullptr) {
     record->received.push_back(posted);
     S().unobserved.emplace_back(window, posted);

@@ -178,13 +178,24 @@ TEST_F(WindowsTest, FindWindowSeesTheProcessWindows) {
 TEST_F(WindowsTest, PostToNoWindowFails) {
   HWND gone = sim::CreateForeignWindow("Target", "Gone");
   sim::DestroyForeignWindow(gone);
-  const HWND rows[] = {nullptr, gone, reinterpret_cast<HWND>(0x4242)};
+  const HWND rows[] = {gone, reinterpret_cast<HWND>(0x4242)};
   for (HWND window : rows) {
     SetLastError(kSentinel);
     EXPECT_FALSE(PostMessageA(window, WM_USER, 1, 2)) << window;
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE) << window;
   }
   EXPECT_TRUE(sim::ReceivedMessages(gone).empty());
+  ExpectNothingHeld();
+}
+
+TEST_F(WindowsTest, PostToANullWindowGoesToTheCallersOwnQueue) {
+  EXPECT_TRUE(PostMessageA(nullptr, WM_USER, 1, 2));
+  PostQuitMessage(0);
+  MSG message = {};
+  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(message.hwnd, nullptr);
+  EXPECT_EQ(message.message, WM_USER);
+  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
   ExpectNothingHeld();
 }
 
