@@ -1,0 +1,45 @@
+# Checks that the program is a Windows GUI program of the expected word size
+# that imports only DLLs every Windows has: no MinGW runtime DLL.
+#   -DOBJDUMP=<cross objdump> -DEXE=<program> -DPE_MAGIC=010b|020b -DPE_FORMAT=pei-i386|pei-x86-64
+cmake_minimum_required(VERSION 3.25)
+
+set(allowed kernel32.dll user32.dll gdi32.dll setupapi.dll hid.dll msvcrt.dll)
+set(required kernel32.dll user32.dll setupapi.dll hid.dll msvcrt.dll)
+
+execute_process(COMMAND ${OBJDUMP} -f -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} could not read ${EXE}")
+endif()
+
+set(problems "")
+if(NOT dump MATCHES "file format ${PE_FORMAT}")
+  string(APPEND problems "\n  not of the format ${PE_FORMAT}")
+endif()
+if(NOT dump MATCHES "Magic[ \t]+${PE_MAGIC}")
+  string(APPEND problems "\n  optional header magic is not ${PE_MAGIC}")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+00000002")
+  string(APPEND problems "\n  not a Windows GUI program (subsystem 2)")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
+set(imported "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" dll)
+  list(APPEND imported ${dll})
+  if(NOT dll IN_LIST allowed)
+    string(APPEND problems "\n  imports ${dll}, which is not one of: ${allowed}")
+  endif()
+endforeach()
+foreach(dll IN LISTS required)
+  if(NOT dll IN_LIST imported)
+    string(APPEND problems "\n  does not import ${dll}")
+  endif()
+endforeach()
+
+if(problems)
+  message(FATAL_ERROR "${EXE}:${problems}")
+endif()
+message(STATUS "${EXE}: ${PE_FORMAT}, GUI, imports ${imported}")
