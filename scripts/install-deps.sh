@@ -4,13 +4,19 @@
 # Wine with its 32-bit half (which needs Debian's i386 architecture). Installs
 # only as root on Debian; elsewhere it names what is missing. Quick when
 # everything is there.
+#
+#   install-deps.sh          everything: host, sanitizers, fuzzing, benchmarks, Windows and Wine
+#   install-deps.sh --host   only what the host build and its tests need
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang valgrind googletest libgtest-dev libbenchmark-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64 wine32:i386
-)
+packages=(cmake ninja-build g++ googletest libgtest-dev)
+if [[ "${1:-}" != --host ]]; then
+  packages+=(
+    clang libclang-rt-14-dev valgrind libbenchmark-dev
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    wine wine64 wine32:i386
+  )
+fi
 
 installed() {
   [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]
@@ -37,7 +43,7 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 echo "install-deps.sh: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
