@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The whole test run from a fresh checkout: installs what is missing, then
 # configures, builds and tests the host build, its AddressSanitizer+UBSan and
-# ThreadSanitizer builds, and both Windows builds with their tests under Wine.
-# Stops at the first failure and prints a summary either way.
+# ThreadSanitizer builds, both Windows builds with their tests under Wine, and
+# a bounded run of the scenario reader's fuzzer. Stops at the first failure and
+# prints a summary either way.
 #
-#   scripts/test-all.sh            every build
-#   scripts/test-all.sh win32 ...  only the named presets
+#   scripts/test-all.sh            every build, then the fuzzer
+#   scripts/test-all.sh win32 ...  only the named presets (fuzz: only the fuzzer)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(host asan tsan win32 win64)
+[[ ${#presets[@]} -gt 0 ]] || presets=(host asan tsan win32 win64 fuzz)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 summary=()
@@ -50,6 +51,10 @@ step() {
 
 step "install dependencies" scripts/install-deps.sh
 for preset in "${presets[@]}"; do
+  if [[ "$preset" == fuzz ]]; then
+    step "fuzz: scenario reader" scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+    continue
+  fi
   step "$preset: configure" cmake --preset "$preset"
   step "$preset: build" cmake --build --preset "$preset" -j "$jobs"
   step "$preset: test" ctest --preset "$preset"
