@@ -85,6 +85,7 @@ DeviceId AddDevice(const DeviceSpec& description, OpenFault fault) {
   device->fault = fault;
   device->path = PathFor(description.name, device->id);
   state.devices.push_back(device);
+  state.devices_by_path.emplace(LowerCase(device->path), device);
   state.last_arrived_path = device->path;
   return device->id;
 }

@@ -28,11 +28,9 @@ ULONG_PTR StatusFor(DWORD error) {
 }
 
 DevicePtr DeviceAtPath(const char* path) {
-  for (const DevicePtr& device : S().devices) {
-    // Device paths are not case-sensitive.
-    if (strcasecmp(device->path.c_str(), path) == 0) return device;
-  }
-  return nullptr;
+  // Device paths are not case-sensitive.
+  auto found = S().devices_by_path.find(LowerCase(path));
+  return found == S().devices_by_path.end() ? nullptr : found->second;
 }
 
 }  // namespace

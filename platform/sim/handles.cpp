@@ -7,7 +7,6 @@ namespace sim::detail {
 
 namespace {
 
-constexpr std::uintptr_t kFirstHandle = 0x100;
 constexpr std::uintptr_t kHandleStep = 4;
 
 }  // namespace
@@ -15,8 +14,14 @@ constexpr std::uintptr_t kHandleStep = 4;
 HANDLE AddHandle(KernelObject object) {
   auto& handles = S().handles;
   // Windows hands out the lowest free handle value, so a closed value comes back.
-  std::uintptr_t value = kFirstHandle;
-  while (handles.contains(value)) value += kHandleStep;
+  auto& closed = S().closed_handles;
+  std::uintptr_t value = S().next_handle;
+  if (!closed.empty()) {
+    value = *closed.begin();
+    closed.erase(closed.begin());
+  } else {
+    S().next_handle += kHandleStep;
+  }
   handles.emplace(value, std::move(object));
   return reinterpret_cast<HANDLE>(value);
 }
@@ -55,5 +60,6 @@ BOOL CloseHandle(HANDLE handle) {
     file->ring.clear();
   }
   S().handles.erase(reinterpret_cast<std::uintptr_t>(handle));
+  S().closed_handles.insert(reinterpret_cast<std::uintptr_t>(handle));
   return TRUE;
 }

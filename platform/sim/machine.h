@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -123,6 +124,12 @@ struct Window {
 };
 using WindowPtr = std::shared_ptr<Window>;
 
+// Class names, like window titles, are compared without regard to letter case.
+struct NoCaseLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+
 struct WindowClass {
   ATOM atom = 0;
   WNDPROC procedure = nullptr;
@@ -157,6 +164,9 @@ struct State {
   int process_exit_code = 0;
 
   std::map<std::uintptr_t, KernelObject> handles;
+  std::set<std::uintptr_t> closed_handles;  // values free again, below next_handle
+  std::uintptr_t next_handle = 0x100;
+  std::unordered_map<std::string, DevicePtr> devices_by_path;  // lower-case path
   std::map<std::uintptr_t, InfoSet> info_sets;
   std::uintptr_t next_info_set = 0x00D50008;
   std::map<std::uintptr_t, Preparsed> preparsed;
@@ -172,7 +182,7 @@ struct State {
   std::string last_arrived_path;
   std::string last_removed_path;
 
-  std::map<std::string, WindowClass, std::less<>> classes;
+  std::map<std::string, WindowClass, NoCaseLess> classes;
   ATOM next_atom = 0xC000;
   std::map<std::uintptr_t, WindowPtr> windows;  // handle values rise, so this is creation order
   std::uintptr_t next_window = 0x000A0010;
@@ -235,5 +245,11 @@ WindowPtr FindLiveWindow(HWND window);
 void DestroyWindowRecord(Window& window);
 
 void FreeAllBlocks(State& state);
+
+inline std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return lower;
+}
 
 }  // namespace sim::detail

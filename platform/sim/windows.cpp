@@ -1,5 +1,9 @@
 // Window classes and windows: the process's own, owned by the thread that
 // created them, and those of other processes that tests create.
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 
@@ -23,7 +27,7 @@ bool IsAtom(LPCSTR name) {
 }
 
 // A class is named by its name or, in the low word, by its atom.
-std::map<std::string, WindowClass, std::less<>>::iterator FindClass(LPCSTR name) {
+std::map<std::string, WindowClass, NoCaseLess>::iterator FindClass(LPCSTR name) {
   auto& classes = S().classes;
   if (!IsAtom(name)) return classes.find(std::string_view(name));
   for (auto entry = classes.begin(); entry != classes.end(); ++entry) {
@@ -53,6 +57,12 @@ HWND AddWindow(const std::string& class_name, LPCSTR title, WNDPROC procedure, T
 }
 
 }  // namespace
+
+bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+  });
+}
 
 WindowPtr FindLiveWindow(HWND window) {
   auto found = S().windows.find(Value(window));
@@ -182,16 +192,24 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR window_name) {
       wanted_class = class_name;
     } else {
       auto found = FindClass(class_name);
-      if (found == S().classes.end()) return nullptr;
+      if (found == S().classes.end()) {
+        SetError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+      }
       wanted_class = found->first;
     }
   }
-  for (const auto& [value, window] : S().windows) {
+  // Class names and titles match without regard to letter case. Of several
+  // matches the one on top wins: a window is put on top when it is created.
+  for (auto entry = S().windows.rbegin(); entry != S().windows.rend(); ++entry) {
+    const WindowPtr& window = entry->second;
     if (window->destroyed) continue;
-    if (class_name != nullptr && window->class_name != wanted_class) continue;
-    if (window_name != nullptr && window->title != window_name) continue;
+    if (class_name != nullptr && strcasecmp(window->class_name.c_str(), wanted_class.c_str()) != 0) continue;
+    if (window_name != nullptr && strcasecmp(window->title.c_str(), window_name) != 0) continue;
     return window->handle;
   }
+  // Finding nothing sets this error, whether or not the class exists.
+  SetError(ERROR_CANNOT_FIND_WND_CLASS);
   return nullptr;
 }
 

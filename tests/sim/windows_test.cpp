@@ -136,7 +136,8 @@ TEST_F(WindowsTest, CreateWithUnknownClassFails) {
   ExpectNothingHeld();
 }
 
-TEST_F(WindowsTest, FindWindowMatchesExactClassAndTitle) {
+// Letter case does not count, and of several matches the newest (on top) is found.
+TEST_F(WindowsTest, FindWindowMatchesClassAndTitle) {
   HWND target = sim::CreateForeignWindow("KalvorethClass", "KalvorethTitle");
   HWND agent = sim::CreateForeignWindow("KalvorethClass", "KalvorethTMSG");
   HWND other = sim::CreateForeignWindow("OtherClass", "KalvorethTitle");
@@ -149,13 +150,13 @@ TEST_F(WindowsTest, FindWindowMatchesExactClassAndTitle) {
       {"KalvorethClass", "KalvorethTitle", target},
       {"KalvorethClass", "KalvorethTMSG", agent},
       {"OtherClass", "KalvorethTitle", other},
-      {"KalvorethClass", "kalvorethtitle", nullptr},
-      {"kalvorethclass", "KalvorethTitle", nullptr},
+      {"KalvorethClass", "kalvorethtitle", target},
+      {"kalvorethclass", "KalvorethTitle", target},
       {"KalvorethClass", "Kalvoreth", nullptr},
       {"KalvorethClass", "KalvorethTitle ", nullptr},
       {"OtherClass", "KalvorethTMSG", nullptr},
-      {nullptr, "KalvorethTitle", target},
-      {"KalvorethClass", nullptr, target},
+      {nullptr, "KalvorethTitle", other},
+      {"KalvorethClass", nullptr, agent},
       {"OtherClass", nullptr, other},
   };
   for (const Row& row : rows) {
