@@ -12,10 +12,11 @@ void OnDeviceChange(WORD event) {
   if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
   HWND target = FindTargetWindow();
   if (target == nullptr) return;
-  // A removal re-selects the collections. So does an arrival while the readers
-  // run short of collections: a device announces its collections one by one,
-  // and the first may have attached before its siblings were present.
-  if (event == DBT_DEVICEREMOVECOMPLETE || BridgeRunsShortOfCollections()) DetachBridge();
+  // A removal re-selects the collections. So does an arrival while the bridge
+  // runs short of readers: a device announces its collections one by one, and
+  // the first may have attached before its siblings were present; or a read
+  // was refused and ended its reader.
+  if (event == DBT_DEVICEREMOVECOMPLETE || BridgeRunsShortOfReaders()) DetachBridge();
   AttachBridge(target);
 }
 

@@ -96,6 +96,11 @@ int DetachBridge() {
   return 1;
 }
 
-bool BridgeRunsShortOfCollections() {
-  return bridge_state.stopped.load() == 0 && bridge_state.selected_count < kReaderCount;
+bool BridgeRunsShortOfReaders() {
+  if (bridge_state.stopped.load() != 0) return false;
+  if (bridge_state.selected_count < kReaderCount) return true;
+  for (HANDLE thread : bridge_state.reader_threads) {
+    if (thread != nullptr && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
+  }
+  return false;
 }

@@ -37,6 +37,7 @@ int ReleaseDevices();
 int AttachBridge(HWND target_window);
 int DetachBridge();
 
-// True while the readers run on fewer collections than there are readers, as
-// after an arrival that attached before the device's other collections came.
-bool BridgeRunsShortOfCollections();
+// True while the bridge runs with fewer readers than it could have: fewer
+// collections selected than there are readers (an arrival attached before the
+// device's other collections came), or a reader ended by a refused read.
+bool BridgeRunsShortOfReaders();

@@ -147,6 +147,26 @@ TEST_F(AgentTest, ArrivalOfASiblingCollectionSelectsAgain) {
   ExpectNothingHeld();
 }
 
+// A refused read ends its reader; the next arrival gives the collection a
+// reader again, while the other readers' collections stay read throughout.
+TEST_F(AgentTest, ArrivalAfterARefusedReadStartsTheReadersAgain) {
+  HWND target = OpenTarget();
+  for (int i = 0; i < 2; ++i) sim::AddDevice(sim::ButtonCollection("buttons" + std::to_string(i)));
+  const sim::DeviceId third = sim::AddDevice(sim::ButtonCollection("third"));
+  Start();
+  sim::FailNth(sim::Fault::Read, 1);
+  Press(third, 0x01);
+  ASSERT_EQ(Readers(), 2);
+  sim::AnnounceDeviceChange(DBT_DEVICEARRIVAL);
+  sim::WaitQuiet();
+  EXPECT_EQ(Readers(), 3);
+  EXPECT_EQ(sim::Calls("SetupDiGetClassDevsA"), 2);
+  Press(third, 0x02);
+  EXPECT_EQ(ButtonCodesReceived(target), (std::vector<LPARAM>{2}));
+  EXPECT_EQ(Destroy(), 0);
+  ExpectNothingHeld();
+}
+
 TEST_F(AgentTest, RemovalWhileTheTargetExistsSelectsAgain) {
   HWND target = OpenTarget();
   const sim::DeviceId first = sim::AddDevice(sim::ButtonCollection("first"));
