@@ -17,6 +17,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 summary=()
 current=""
 started=$SECONDS
+passed=0
+failed=0
 
 print_summary() {
   local status=$?
@@ -35,6 +37,7 @@ print_summary() {
     fi
   done
   echo "  total $((SECONDS - started)) s"
+  echo "tests: $passed passed, $failed failed"
 }
 trap print_summary EXIT
 
@@ -48,6 +51,21 @@ step() {
   summary+=("ok  $current ($((SECONDS - step_started)) s)")
 }
 
+# Runs one preset's tests and adds its counts to the totals.
+run_tests() {
+  local log status=0
+  log=$(mktemp)
+  ctest --preset "$1" 2>&1 | tee "$log" || status=$?
+  local counts
+  counts=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$log" | tail -n 1)
+  rm -f "$log"
+  if [[ -n "$counts" ]]; then
+    failed=$((failed + ${counts% *}))
+    passed=$((passed + ${counts#* } - ${counts% *}))
+  fi
+  return "$status"
+}
+
 
 step "install dependencies" scripts/install-deps.sh
 for preset in "${presets[@]}"; do
@@ -57,6 +75,6 @@ for preset in "${presets[@]}"; do
   fi
   step "$preset: configure" cmake --preset "$preset"
   step "$preset: build" cmake --build --preset "$preset" -j "$jobs"
-  step "$preset: test" ctest --preset "$preset"
+  step "$preset: test" run_tests "$preset"
 done
 current=""
