@@ -50,8 +50,8 @@ ThreadPtr CallerIfKnown() {
   return nullptr;
 }
 
-// Takes the std::thread of every ended thread, to be joined without the lock,
-// and forgets the ended threads (their handles keep what waits need).
+}  // namespace
+
 std::vector<std::thread> TakeEndedThreads() {
   std::vector<std::thread> ended;
   for (const ThreadPtr& thread : S().threads) {
@@ -60,8 +60,6 @@ std::vector<std::thread> TakeEndedThreads() {
   std::erase_if(S().threads, [](const ThreadPtr& thread) { return thread->ended; });
   return ended;
 }
-
-}  // namespace
 
 bool SameGuid(const GUID& a, const GUID& b) {
   return std::memcmp(&a, &b, sizeof(GUID)) == 0;

@@ -217,6 +217,9 @@ inline State& S() {
 
 // The calling thread's record, made on its first call into the machine.
 ThreadPtr CurrentThread();
+// Takes the std::thread of every ended thread, to be joined without the lock,
+// and forgets the ended threads (their handles keep what waits need).
+std::vector<std::thread> TakeEndedThreads();
 // Binds a thread that the machine started to its record.
 void BindCurrentThread(const ThreadPtr& record, std::uint64_t generation);
 void SetError(DWORD error);

@@ -107,17 +107,23 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size, LPTHREAD_START_ROU
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  // Threads that ended are joined here too, so that a process creating
+  // threads for days does not pile up finished host threads.
+  std::vector<std::thread> ended = TakeEndedThreads();
   ThreadPtr record = NewSimulatedThread();
+  HANDLE handle = nullptr;
   try {
     record->thread = std::thread(
         RunThread, record, S().generation, [start, parameter] { return start(parameter); }, false);
+    if (thread_id != nullptr) *thread_id = record->id;
+    handle = AddHandle(KernelObject{record, nullptr});
   } catch (const std::system_error&) {
     record->ended = true;
     SetError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
   }
-  if (thread_id != nullptr) *thread_id = record->id;
-  return AddHandle(KernelObject{record, nullptr});
+  lock.unlock();
+  for (std::thread& thread : ended) thread.join();
+  return handle;
 }
 
 void ExitThread(DWORD exit_code) {
