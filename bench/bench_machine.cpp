@@ -3,73 +3,25 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tests/support/bridge_state_reset.h"
+#include "tests/support/device_specs.h"
+
 namespace bench {
-
-namespace {
-
-HIDP_BUTTON_CAPS ButtonRange(USAGE page, USAGE first, USAGE last, USHORT first_index, UCHAR report_id = 0) {
-  HIDP_BUTTON_CAPS caps = {};
-  caps.UsagePage = page;
-  caps.ReportID = report_id;
-  caps.IsRange = TRUE;
-  caps.IsAbsolute = TRUE;
-  caps.Range.UsageMin = first;
-  caps.Range.UsageMax = last;
-  caps.Range.DataIndexMin = first_index;
-  caps.Range.DataIndexMax = static_cast<USHORT>(first_index + (last - first));
-  return caps;
-}
-
-HIDP_VALUE_CAPS Value(USAGE page, USAGE usage, USHORT bits, USHORT index, UCHAR report_id = 0) {
-  HIDP_VALUE_CAPS caps = {};
-  caps.UsagePage = page;
-  caps.ReportID = report_id;
-  caps.IsAbsolute = TRUE;
-  caps.BitSize = bits;
-  caps.ReportCount = 1;
-  caps.LogicalMax = (1 << std::min<int>(bits, 30)) - 1;
-  caps.NotRange.Usage = usage;
-  caps.NotRange.DataIndex = index;
-  return caps;
-}
-
-HIDP_VALUE_CAPS ValueRange(USAGE page, USAGE first, USAGE last, USHORT bits, USHORT first_index,
-                           UCHAR report_id = 0) {
-  HIDP_VALUE_CAPS caps = Value(page, 0, bits, 0, report_id);
-  caps.IsRange = TRUE;
-  caps.ReportCount = static_cast<USHORT>(last - first + 1);
-  caps.Range.UsageMin = first;
-  caps.Range.UsageMax = last;
-  caps.Range.DataIndexMin = first_index;
-  caps.Range.DataIndexMax = static_cast<USHORT>(first_index + (last - first));
-  return caps;
-}
-
-}  // namespace
 
 void ResetMachine() {
   sim::Reset();
-  bridge_state.stopped.store(1);
-  bridge_state.toggle_state = 1;
-  bridge_state.devices = nullptr;
-  bridge_state.device_count = 0;
-  for (ULONG& entry : bridge_state.selected) entry = 0;
-  bridge_state.target_window.store(nullptr);
-  for (HANDLE& thread : bridge_state.reader_threads) thread = nullptr;
-  bridge_state.selected_count = 0;
+  ResetBridgeState();
 }
 
 sim::DeviceSpec KeyboardCollection(const std::string& name) {
-  sim::DeviceSpec description;
-  description.name = name;
-  description.usage_page = 0x01;
-  description.usage = 0x06;
+  sim::DeviceSpec description = Keyboard(name);
   description.vendor_id = 0x046D;
   description.product_id = 0xC31C;
   description.input_report_length = 9;
   description.output_report_length = 2;
-  description.button_caps[HidP_Input] = {ButtonRange(0x07, 0xE0, 0xE7, 0), ButtonRange(0x07, 0x00, 0x65, 8)};
-  description.button_caps[HidP_Output] = {ButtonRange(0x08, 0x01, 0x05, 0)};
+  description.button_caps[HidP_Input] = {sim::ButtonRangeCaps(0x07, 0xE0, 0xE7, 0),
+                                         sim::ButtonRangeCaps(0x07, 0x00, 0x65, 8)};
+  description.button_caps[HidP_Output] = {sim::ButtonRangeCaps(0x08, 0x01, 0x05, 0)};
   return description;
 }
 
@@ -81,9 +33,9 @@ sim::DeviceSpec MouseCollection(const std::string& name) {
   description.vendor_id = 0x046D;
   description.product_id = 0xC077;
   description.input_report_length = 5;
-  description.button_caps[HidP_Input] = {ButtonRange(0x09, 1, 3, 0)};
-  description.value_caps[HidP_Input] = {Value(0x01, 0x30, 8, 3), Value(0x01, 0x31, 8, 4),
-                                        Value(0x01, 0x38, 8, 5)};
+  description.button_caps[HidP_Input] = {sim::ButtonRangeCaps(0x09, 1, 3, 0)};
+  description.value_caps[HidP_Input] = {sim::ValueCaps(0x01, 0x30, 8, 3), sim::ValueCaps(0x01, 0x31, 8, 4),
+                                        sim::ValueCaps(0x01, 0x38, 8, 5)};
   return description;
 }
 
@@ -97,14 +49,14 @@ sim::DeviceSpec RichCollection(const std::string& name) {
   description.input_report_length = 64;
   description.output_report_length = 64;
   description.feature_report_length = 33;
-  description.button_caps[HidP_Input] = {ButtonRange(0x09, 1, 16, 0, 1),
-                                         ButtonRange(0xFF00, 0x20, 0x2F, 16, 1)};
-  description.value_caps[HidP_Input] = {ValueRange(0xFF00, 0x40, 0x5F, 16, 32, 2),
-                                        Value(0x01, 0x30, 16, 64, 2)};
-  description.button_caps[HidP_Output] = {ButtonRange(0x08, 1, 8, 0, 3)};
-  description.value_caps[HidP_Output] = {ValueRange(0xFF00, 0x60, 0x7F, 8, 8, 3)};
-  description.value_caps[HidP_Feature] = {ValueRange(0xFF00, 0x80, 0x8F, 16, 0, 4),
-                                          Value(0xFF00, 0x90, 8, 16, 4)};
+  description.button_caps[HidP_Input] = {sim::ButtonRangeCaps(0x09, 1, 16, 0, 1),
+                                         sim::ButtonRangeCaps(0xFF00, 0x20, 0x2F, 16, 1)};
+  description.value_caps[HidP_Input] = {sim::ValueRangeCaps(0xFF00, 0x40, 0x5F, 16, 32, 2),
+                                        sim::ValueCaps(0x01, 0x30, 16, 64, 2)};
+  description.button_caps[HidP_Output] = {sim::ButtonRangeCaps(0x08, 1, 8, 0, 3)};
+  description.value_caps[HidP_Output] = {sim::ValueRangeCaps(0xFF00, 0x60, 0x7F, 8, 8, 3)};
+  description.value_caps[HidP_Feature] = {sim::ValueRangeCaps(0xFF00, 0x80, 0x8F, 16, 0, 4),
+                                          sim::ValueCaps(0xFF00, 0x90, 8, 16, 4)};
   return description;
 }
 

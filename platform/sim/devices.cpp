@@ -1,5 +1,6 @@
 // The device table that tests edit: HID interfaces that come and go, and the
 // input reports they send.
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/sim/machine.h"
@@ -22,30 +23,6 @@ void ForEachFile(const Device& device, Visit visit) {
   }
 }
 
-HIDP_BUTTON_CAPS ButtonRange(USAGE page, USAGE first, USAGE last, USHORT first_index) {
-  HIDP_BUTTON_CAPS caps = {};
-  caps.UsagePage = page;
-  caps.IsRange = TRUE;
-  caps.IsAbsolute = TRUE;
-  caps.Range.UsageMin = first;
-  caps.Range.UsageMax = last;
-  caps.Range.DataIndexMin = first_index;
-  caps.Range.DataIndexMax = static_cast<USHORT>(first_index + (last - first));
-  return caps;
-}
-
-HIDP_VALUE_CAPS SingleValue(USAGE page, USAGE usage, USHORT bits, USHORT index) {
-  HIDP_VALUE_CAPS caps = {};
-  caps.UsagePage = page;
-  caps.IsAbsolute = TRUE;
-  caps.BitSize = bits;
-  caps.ReportCount = 1;
-  caps.LogicalMax = (1 << bits) - 1;
-  caps.NotRange.Usage = usage;
-  caps.NotRange.DataIndex = index;
-  return caps;
-}
-
 }  // namespace
 
 DevicePtr FindDevice(DeviceId device) {
@@ -60,6 +37,44 @@ namespace sim {
 
 using namespace detail;
 
+HIDP_BUTTON_CAPS ButtonRangeCaps(USAGE page, USAGE first, USAGE last, USHORT first_index, UCHAR report_id) {
+  HIDP_BUTTON_CAPS caps = {};
+  caps.UsagePage = page;
+  caps.ReportID = report_id;
+  caps.IsRange = TRUE;
+  caps.IsAbsolute = TRUE;
+  caps.Range.UsageMin = first;
+  caps.Range.UsageMax = last;
+  caps.Range.DataIndexMin = first_index;
+  caps.Range.DataIndexMax = static_cast<USHORT>(first_index + (last - first));
+  return caps;
+}
+
+HIDP_VALUE_CAPS ValueCaps(USAGE page, USAGE usage, USHORT bits, USHORT index, UCHAR report_id) {
+  HIDP_VALUE_CAPS caps = {};
+  caps.UsagePage = page;
+  caps.ReportID = report_id;
+  caps.IsAbsolute = TRUE;
+  caps.BitSize = bits;
+  caps.ReportCount = 1;
+  caps.LogicalMax = (1 << std::min<int>(bits, 30)) - 1;
+  caps.NotRange.Usage = usage;
+  caps.NotRange.DataIndex = index;
+  return caps;
+}
+
+HIDP_VALUE_CAPS ValueRangeCaps(USAGE page, USAGE first, USAGE last, USHORT bits, USHORT first_index,
+                               UCHAR report_id) {
+  HIDP_VALUE_CAPS caps = ValueCaps(page, 0, bits, 0, report_id);
+  caps.IsRange = TRUE;
+  caps.ReportCount = static_cast<USHORT>(last - first + 1);
+  caps.Range.UsageMin = first;
+  caps.Range.UsageMax = last;
+  caps.Range.DataIndexMin = first_index;
+  caps.Range.DataIndexMax = static_cast<USHORT>(first_index + (last - first));
+  return caps;
+}
+
 DeviceSpec ButtonCollection(const std::string& name) {
   // One input report of 4 bytes without a report id: byte 0 is the id slot
   // (0), byte 1 holds eight buttons, bytes 2 and 3 a vendor-defined value.
@@ -71,8 +86,8 @@ DeviceSpec ButtonCollection(const std::string& name) {
   description.product_id = 0x0009;
   description.version = 0x0090;
   description.input_report_length = 4;
-  description.button_caps[HidP_Input] = {ButtonRange(0x09, 1, 8, 0)};
-  description.value_caps[HidP_Input] = {SingleValue(0xFF00, 0x01, 16, 8)};
+  description.button_caps[HidP_Input] = {ButtonRangeCaps(0x09, 1, 8, 0)};
+  description.value_caps[HidP_Input] = {ValueCaps(0xFF00, 0x01, 16, 8)};
   return description;
 }
 

@@ -59,6 +59,14 @@ struct DeviceSpec {
 // A consumer-page button collection as the agent's device presents it.
 DeviceSpec ButtonCollection(const std::string& name);
 
+// Capability entries of a described collection: a button usage range, one
+// value and a range of values, with data indices from the first given on.
+HIDP_BUTTON_CAPS ButtonRangeCaps(USAGE page, USAGE first, USAGE last, USHORT first_index,
+                                 UCHAR report_id = 0);
+HIDP_VALUE_CAPS ValueCaps(USAGE page, USAGE usage, USHORT bits, USHORT index, UCHAR report_id = 0);
+HIDP_VALUE_CAPS ValueRangeCaps(USAGE page, USAGE first, USAGE last, USHORT bits, USHORT first_index,
+                               UCHAR report_id = 0);
+
 // One step of opening an interface that the platform refuses.
 enum class OpenFault {
   None,

@@ -11,6 +11,7 @@
 
 #include "hid/hid_device.h"
 #include "platform/sim/sim_control.h"
+#include "support/device_specs.h"
 
 namespace hid_test {
 
@@ -52,20 +53,7 @@ inline HIDP_VALUE_CAPS ValueRange(USAGE page, USAGE first, USAGE last, UCHAR rep
   return entry;
 }
 
-// A collection with no reports and no capabilities: opening it takes no table block.
-inline sim::DeviceSpec BareCollection(const std::string& name) {
-  sim::DeviceSpec spec;
-  spec.name = name;
-  spec.usage_page = 0x0C;
-  spec.usage = 0x01;
-  spec.vendor_id = 0x1234;
-  spec.product_id = 0x5678;
-  spec.version = 0x0090;
-  spec.input_report_length = 0;
-  spec.output_report_length = 0;
-  spec.feature_report_length = 0;
-  return spec;
-}
+using ::BareCollection;
 
 // The list that one enumeration left.
 struct Listed {

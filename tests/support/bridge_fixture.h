@@ -7,31 +7,13 @@
 #include <vector>
 
 #include "bridge/bridge.h"
+#include "support/bridge_state_reset.h"
+#include "support/device_specs.h"
 #include "support/sim_fixture.h"
 
-// Puts the process-wide bridge record back to its start values, so that a test
-// does not depend on the ones that ran before it in the same process.
-inline void ResetBridgeState() {
-  bridge_state.stopped.store(1);
-  bridge_state.toggle_state = 1;
-  bridge_state.devices = nullptr;
-  bridge_state.device_count = 0;
-  for (ULONG& entry : bridge_state.selected) entry = 0;
-  bridge_state.target_window.store(nullptr);
-  for (HANDLE& thread : bridge_state.reader_threads) thread = nullptr;
-  bridge_state.selected_count = 0;
+inline sim::DeviceSpec ConsumerCollection(const std::string& name) {
+  return sim::ButtonCollection(name);
 }
-
-inline sim::DeviceSpec Keyboard(const std::string& name) {
-  sim::DeviceSpec spec;
-  spec.name = name;
-  spec.usage_page = 0x01;
-  spec.usage = 0x06;
-  spec.input_report_length = 4;
-  return spec;
-}
-
-inline sim::DeviceSpec ConsumerCollection(const std::string& name) { return sim::ButtonCollection(name); }
 
 // The lParams of the button messages a window received, in order.
 inline std::vector<LPARAM> ButtonCodesReceived(HWND window) {

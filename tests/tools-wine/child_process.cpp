@@ -1,7 +1,5 @@
 #include "child_process.h"
 
-#include <cstring>
-
 #include "agent_process.h"
 #include "check.h"
 
@@ -57,36 +55,10 @@ void CloseCaptureFiles(ChildProcess& child) {
   child.err_file = INVALID_HANDLE_VALUE;
 }
 
-struct WindowSearch {
-  const char* class_name;
-  const char* title;
-  DWORD process_id;
-  HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM search_address) {
-  auto* search = reinterpret_cast<WindowSearch*>(search_address);
-  char class_name[256] = {};
-  char title[256] = {};
-  GetClassNameA(window, class_name, sizeof class_name);
-  GetWindowTextA(window, title, sizeof title);
-  if (std::strcmp(class_name, search->class_name) != 0 || std::strcmp(title, search->title) != 0) return TRUE;
-  if (wintest::WindowProcessId(window) != search->process_id) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
 }  // namespace
 
 ChildProcess::~ChildProcess() {
-  if (info.hProcess != nullptr) {
-    if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(info.hProcess, 99);
-      WaitForSingleObject(info.hProcess, wintest::kProcessWaitMs);
-    }
-    CloseHandle(info.hProcess);
-  }
-  if (info.hThread != nullptr) CloseHandle(info.hThread);
+  wintest::EndAndClose(info);
   CloseCaptureFiles(*this);
   if (!out_path.empty()) DeleteFileA(out_path.c_str());
   if (!err_path.empty()) DeleteFileA(err_path.c_str());
@@ -123,12 +95,7 @@ bool StartChild(const std::string& program, const std::vector<std::string>& argu
 }
 
 bool WaitForChildExit(const ChildProcess& child, DWORD* exit_code) {
-  const DWORD waited = WaitForSingleObject(child.info.hProcess, wintest::kProcessWaitMs);
-  if (!CHECK(waited == WAIT_OBJECT_0, "the program did not end within %lu ms", wintest::kProcessWaitMs)) {
-    return false;
-  }
-  return CHECK(GetExitCodeProcess(child.info.hProcess, exit_code), "no exit code (error %lu)",
-               GetLastError());
+  return wintest::WaitForProcessExit(child.info.hProcess, "the program", exit_code);
 }
 
 bool RunToEnd(const std::string& program, const std::vector<std::string>& arguments, Finished* finished) {
@@ -143,9 +110,9 @@ bool RunToEnd(const std::string& program, const std::vector<std::string>& argume
 HWND WaitForWindowOf(const ChildProcess& child, const char* class_name, const char* title) {
   const ULONGLONG started = GetTickCount64();
   for (;;) {
-    WindowSearch search = {class_name, title, child.info.dwProcessId, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr) return search.found;
+    for (HWND window : wintest::WindowsCalled(class_name, title)) {
+      if (wintest::WindowProcessId(window) == child.info.dwProcessId) return window;
+    }
     // Waiting on the process both paces the search and notices an early end.
     if (WaitForSingleObject(child.info.hProcess, kPollMs) == WAIT_OBJECT_0) {
       DWORD exit_code = 0;

@@ -7,7 +7,7 @@
 
 namespace wintest {
 
-AgentProcess::~AgentProcess() {
+void EndAndClose(PROCESS_INFORMATION& info) {
   if (info.hProcess != nullptr) {
     if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
       TerminateProcess(info.hProcess, 99);
@@ -16,6 +16,11 @@ AgentProcess::~AgentProcess() {
     CloseHandle(info.hProcess);
   }
   if (info.hThread != nullptr) CloseHandle(info.hThread);
+  info = {};
+}
+
+AgentProcess::~AgentProcess() {
+  EndAndClose(info);
 }
 
 std::string WindowsPath(const std::string& path) {
@@ -69,14 +74,17 @@ bool WaitForAgentWindow(const AgentProcess& agent, HWND* window) {
   }
 }
 
-bool WaitForExit(const AgentProcess& agent, DWORD* exit_code) {
-  DWORD waited = WaitForSingleObject(agent.info.hProcess, kProcessWaitMs);
-  if (!CHECK(waited == WAIT_OBJECT_0, "the agent did not end within %lu ms (wait result %lu)", kProcessWaitMs,
+bool WaitForProcessExit(HANDLE process, const char* who, DWORD* exit_code) {
+  DWORD waited = WaitForSingleObject(process, kProcessWaitMs);
+  if (!CHECK(waited == WAIT_OBJECT_0, "%s did not end within %lu ms (wait result %lu)", who, kProcessWaitMs,
              waited)) {
     return false;
   }
-  return CHECK(GetExitCodeProcess(agent.info.hProcess, exit_code), "no exit code (error %lu)",
-               GetLastError());
+  return CHECK(GetExitCodeProcess(process, exit_code), "no exit code (error %lu)", GetLastError());
+}
+
+bool WaitForExit(const AgentProcess& agent, DWORD* exit_code) {
+  return WaitForProcessExit(agent.info.hProcess, "the agent", exit_code);
 }
 
 HWND FindAgentWindow() {
@@ -88,25 +96,31 @@ namespace {
 struct WindowSearch {
   const char* class_name;
   const char* title;
-  int count;
+  std::vector<HWND> found;
 };
 
-BOOL CALLBACK CountMatchingWindow(HWND window, LPARAM search_address) {
+BOOL CALLBACK CollectMatchingWindow(HWND window, LPARAM search_address) {
   auto* search = reinterpret_cast<WindowSearch*>(search_address);
   char class_name[256] = {};
   char title[256] = {};
   GetClassNameA(window, class_name, sizeof class_name);
   GetWindowTextA(window, title, sizeof title);
-  if (strcmp(class_name, search->class_name) == 0 && strcmp(title, search->title) == 0) ++search->count;
+  if (strcmp(class_name, search->class_name) == 0 && strcmp(title, search->title) == 0) {
+    search->found.push_back(window);
+  }
   return TRUE;
 }
 
 }  // namespace
 
+std::vector<HWND> WindowsCalled(const char* class_name, const char* title) {
+  WindowSearch search = {class_name, title, {}};
+  EnumWindows(CollectMatchingWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 int CountWindows(const char* class_name, const char* title) {
-  WindowSearch search = {class_name, title, 0};
-  EnumWindows(CountMatchingWindow, reinterpret_cast<LPARAM>(&search));
-  return search.count;
+  return static_cast<int>(WindowsCalled(class_name, title).size());
 }
 
 DWORD WindowProcessId(HWND window) {

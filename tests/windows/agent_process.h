@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace wintest {
 
@@ -29,6 +30,13 @@ struct AgentProcess {
 // Z: drive's name for it.
 std::string WindowsPath(const std::string& path);
 
+// Ends a started process that still runs and closes its handles: what a
+// process record does when it goes.
+void EndAndClose(PROCESS_INFORMATION& info);
+// Waits, within bounds, for the process to end and takes its exit code; `who`
+// names it in a failed check.
+bool WaitForProcessExit(HANDLE process, const char* who, DWORD* exit_code);
+
 bool StartAgent(const std::string& program, AgentProcess& agent);
 bool IsRunning(const AgentProcess& agent);
 // Waits, within bounds, until the agent's own window exists.
@@ -36,6 +44,8 @@ bool WaitForAgentWindow(const AgentProcess& agent, HWND* window);
 bool WaitForExit(const AgentProcess& agent, DWORD* exit_code);
 
 HWND FindAgentWindow();
+// The top-level windows of that class and title, in enumeration order.
+std::vector<HWND> WindowsCalled(const char* class_name, const char* title);
 int CountWindows(const char* class_name, const char* title);
 DWORD WindowProcessId(HWND window);
 

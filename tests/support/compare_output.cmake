@@ -1,25 +1,19 @@
-# Runs button-agent-sim once and checks its exit status and both output
-# streams: the stream named by STREAM must equal the EXPECTED file byte for
-# byte and the other stream must be empty.
+# Runs a program once and checks its exit status and both output streams: the
+# stream named by STREAM must equal the EXPECTED file byte for byte and the
+# other stream must be empty.
 #
-#   cmake -DSIM=<program> [-DSCENARIO=<file as given>] -DWORKDIR=<dir>
-#         -DEXPECTED=<file> -DSTREAM=stdout|stderr -DSTATUS=<exit status> -P compare.cmake
+#   cmake -DPROGRAM=<program> [-DARGS=<arg;arg;...>] -DWORKDIR=<dir>
+#         -DEXPECTED=<file> -DSTREAM=stdout|stderr -DSTATUS=<exit status> -P compare_output.cmake
 #
-# Without SCENARIO the program runs with no argument.
+# Without ARGS (or with it empty) the program runs with no argument.
 
-foreach(var SIM WORKDIR EXPECTED STREAM STATUS)
+foreach(var PROGRAM WORKDIR EXPECTED STREAM STATUS)
   if(NOT DEFINED ${var})
-    message(FATAL_ERROR "compare.cmake: ${var} is not set")
+    message(FATAL_ERROR "compare_output.cmake: ${var} is not set")
   endif()
 endforeach()
 
-if(DEFINED SCENARIO AND NOT SCENARIO STREQUAL "")
-  set(command "${SIM}" "${SCENARIO}")
-else()
-  set(command "${SIM}")
-endif()
-
-execute_process(COMMAND ${command}
+execute_process(COMMAND "${PROGRAM}" ${ARGS}
   WORKING_DIRECTORY "${WORKDIR}"
   OUTPUT_VARIABLE actual_stdout
   ERROR_VARIABLE actual_stderr
@@ -48,6 +42,6 @@ if(NOT other STREQUAL "")
   string(APPEND failures "unexpected output on ${other_name}:\n${other}----\n")
 endif()
 if(NOT failures STREQUAL "")
-  string(JOIN " " shown ${command})
+  string(JOIN " " shown "${PROGRAM}" ${ARGS})
   message(FATAL_ERROR "${shown} (in ${WORKDIR})\n${failures}")
 endif()
