@@ -82,12 +82,12 @@ void DestroyAgentWindow(const Run& run) {
 
 sim::DeviceSpec DeviceSpecFor(const Command& command) {
   if (command.usage_page == kConsumerPage) return sim::ButtonCollection(command.device);
-  sim::DeviceSpec spec;
-  spec.name = command.device;
-  spec.usage_page = command.usage_page;
-  spec.usage = 1;
-  spec.input_report_length = 4;
-  return spec;
+  sim::DeviceSpec device_spec;
+  device_spec.name = command.device;
+  device_spec.usage_page = command.usage_page;
+  device_spec.usage = 1;
+  device_spec.input_report_length = 4;
+  return device_spec;
 }
 
 void PrintState(Run& run) {

@@ -80,7 +80,7 @@ enum class OpenFault {
 };
 
 // The interface becomes present, last in enumeration order. Not announced.
-DeviceId AddDevice(const DeviceSpec& spec, OpenFault fault = OpenFault::None);
+DeviceId AddDevice(const DeviceSpec& device_spec, OpenFault fault = OpenFault::None);
 void SetDeviceFault(DeviceId device, OpenFault fault);
 // The interface leaves: pending reads on it end with ERROR_DEVICE_NOT_CONNECTED,
 // new reads are refused, it is no longer enumerated. Handles stay open until

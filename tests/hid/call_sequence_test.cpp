@@ -77,12 +77,12 @@ std::string Alloc(std::size_t bytes) {
 }
 
 TEST_F(CallSequenceTest, EnumeratingOneCollectionMakesExactlyTheseCalls) {
-  sim::DeviceSpec spec = BareCollection("buttons");
-  spec.input_report_length = 4;
-  spec.button_caps[HidP_Input] = {ButtonUsage(0x0C, 0xE9), ButtonRange(0x09, 1, 8)};
-  spec.value_caps[HidP_Input] = {ValueRange(0x01, 0x30, 0x31)};
-  spec.max_usage_list_length[HidP_Input] = 5;
-  const sim::DeviceId device = sim::AddDevice(spec);
+  sim::DeviceSpec device_spec = BareCollection("buttons");
+  device_spec.input_report_length = 4;
+  device_spec.button_caps[HidP_Input] = {ButtonUsage(0x0C, 0xE9), ButtonRange(0x09, 1, 8)};
+  device_spec.value_caps[HidP_Input] = {ValueRange(0x01, 0x30, 0x31)};
+  device_spec.max_usage_list_length[HidP_Input] = 5;
+  const sim::DeviceId device = sim::AddDevice(device_spec);
   const std::string path = sim::DevicePath(device);
   const std::size_t detail_size = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1;
   const std::string detail = std::to_string(detail_size);
@@ -153,17 +153,17 @@ TEST_F(CallSequenceTest, GrowingTheArrayAsksForAMovableZeroFilledBlockOfTwiceThe
 // Blocks are named by the order they were allocated in, which the trace of
 // the LocalFree calls shows as #1, #2 and so on.
 TEST_F(CallSequenceTest, CloseReleasesHandlePreparsedThenEachKindsBlocksInOrder) {
-  sim::DeviceSpec spec = BareCollection("buttons");
-  spec.input_report_length = 4;
-  spec.output_report_length = 1;
-  spec.feature_report_length = 3;
-  spec.button_caps[HidP_Input] = {ButtonUsage(0x0C, 0xE9), ButtonRange(0x09, 1, 8)};
-  spec.value_caps[HidP_Input] = {ValueUsage(0x01, 0x30)};
-  spec.button_caps[HidP_Output] = {ButtonUsage(0x08, 0x01)};
-  spec.value_caps[HidP_Feature] = {ValueRange(0xFF00, 1, 2)};
-  spec.max_usage_list_length[HidP_Input] = 4;
-  spec.max_usage_list_length[HidP_Output] = 1;
-  sim::AddDevice(spec);
+  sim::DeviceSpec device_spec = BareCollection("buttons");
+  device_spec.input_report_length = 4;
+  device_spec.output_report_length = 1;
+  device_spec.feature_report_length = 3;
+  device_spec.button_caps[HidP_Input] = {ButtonUsage(0x0C, 0xE9), ButtonRange(0x09, 1, 8)};
+  device_spec.value_caps[HidP_Input] = {ValueUsage(0x01, 0x30)};
+  device_spec.button_caps[HidP_Output] = {ButtonUsage(0x08, 0x01)};
+  device_spec.value_caps[HidP_Feature] = {ValueRange(0xFF00, 1, 2)};
+  device_spec.max_usage_list_length[HidP_Input] = 4;
+  device_spec.max_usage_list_length[HidP_Output] = 1;
+  sim::AddDevice(device_spec);
   const Listed list = hid_test::Enumerate();
   ASSERT_EQ(list.count, 1u);
 

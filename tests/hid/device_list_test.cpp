@@ -21,14 +21,14 @@ bool IsOpenHandle(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-void ExpectOpened(const HidDeviceRecord& record, const sim::DeviceSpec& spec) {
+void ExpectOpened(const HidDeviceRecord& record, const sim::DeviceSpec& device_spec) {
   EXPECT_TRUE(IsOpenHandle(record.handle));
   EXPECT_NE(record.preparsed, nullptr);
-  EXPECT_EQ(record.caps.UsagePage, spec.usage_page);
-  EXPECT_EQ(record.caps.Usage, spec.usage);
-  EXPECT_EQ(record.attributes.VendorID, spec.vendor_id);
-  EXPECT_EQ(record.attributes.ProductID, spec.product_id);
-  EXPECT_EQ(record.attributes.VersionNumber, spec.version);
+  EXPECT_EQ(record.caps.UsagePage, device_spec.usage_page);
+  EXPECT_EQ(record.caps.Usage, device_spec.usage);
+  EXPECT_EQ(record.attributes.VendorID, device_spec.vendor_id);
+  EXPECT_EQ(record.attributes.ProductID, device_spec.product_id);
+  EXPECT_EQ(record.attributes.VersionNumber, device_spec.version);
 }
 
 struct GrowthRow {
@@ -73,11 +73,11 @@ TEST_F(DeviceListTest, ArrayStartsAtEightRecordsAndDoublesBeforeTheNextIndex) {
 TEST_F(DeviceListTest, RecordIndexEqualsMemberIndexAcrossGrowths) {
   std::vector<sim::DeviceSpec> specs;
   for (int i = 0; i < 20; ++i) {
-    sim::DeviceSpec spec = BareCollection("dev" + std::to_string(i));
-    spec.usage_page = static_cast<USAGE>(0x100 + i);
-    spec.vendor_id = static_cast<USHORT>(i);
-    specs.push_back(spec);
-    sim::AddDevice(spec);
+    sim::DeviceSpec device_spec = BareCollection("dev" + std::to_string(i));
+    device_spec.usage_page = static_cast<USAGE>(0x100 + i);
+    device_spec.vendor_id = static_cast<USHORT>(i);
+    specs.push_back(device_spec);
+    sim::AddDevice(device_spec);
   }
 
   const Listed list = Enumerate();
@@ -140,9 +140,9 @@ TEST_F(DeviceListTest, EveryRefusedStepLeavesItsStateAndCloseReleasesExactlyThat
   for (const StateRow& row : rows) {
     SCOPED_TRACE(row.name);
     sim::Reset();
-    const sim::DeviceSpec spec = BareCollection("middle");
+    const sim::DeviceSpec device_spec = BareCollection("middle");
     sim::AddDevice(BareCollection("before"));
-    const sim::DeviceId device = sim::AddDevice(spec, row.fault);
+    const sim::DeviceId device = sim::AddDevice(device_spec, row.fault);
     sim::AddDevice(BareCollection("after"));
 
     const Listed list = Enumerate();
@@ -167,12 +167,12 @@ TEST_F(DeviceListTest, EveryRefusedStepLeavesItsStateAndCloseReleasesExactlyThat
         break;
     }
     if (row.state == State::Opened) {
-      ExpectOpened(record, spec);
+      ExpectOpened(record, device_spec);
     } else {
       EXPECT_EQ(record.preparsed, nullptr);
       EXPECT_TRUE(hid_test::IsZeroCaps(record.caps))
           << "a refused record must never be selected by usage page";
-      EXPECT_EQ(record.attributes.VendorID, row.attributes_filled ? spec.vendor_id : 0);
+      EXPECT_EQ(record.attributes.VendorID, row.attributes_filled ? device_spec.vendor_id : 0);
       EXPECT_TRUE(hid_test::HasBlankTables(record));
     }
     EXPECT_EQ(sim::DeviceCalls(device, "HidD_FreePreparsedData"), row.preparsed_frees_in_open);

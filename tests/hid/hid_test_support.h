@@ -108,46 +108,49 @@ inline const ReportKindTables& TablesOf(const HidDeviceRecord& record, HIDP_REPO
 
 // ---- What a described device's tables must hold ---------------------------
 
-inline int AnnouncedButtonCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  const int announced = spec.announced_button_caps[type];
-  return announced >= 0 ? announced : static_cast<int>(spec.button_caps[type].size());
+inline int AnnouncedButtonCaps(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type) {
+  const int announced = device_spec.announced_button_caps[type];
+  return announced >= 0 ? announced : static_cast<int>(device_spec.button_caps[type].size());
 }
 
-inline int AnnouncedValueCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  const int announced = spec.announced_value_caps[type];
-  return announced >= 0 ? announced : static_cast<int>(spec.value_caps[type].size());
+inline int AnnouncedValueCaps(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type) {
+  const int announced = device_spec.announced_value_caps[type];
+  return announced >= 0 ? announced : static_cast<int>(device_spec.value_caps[type].size());
 }
 
-inline USHORT ReportLength(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  return type == HidP_Input    ? spec.input_report_length
-         : type == HidP_Output ? spec.output_report_length
-                               : spec.feature_report_length;
+inline USHORT ReportLength(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type) {
+  return type == HidP_Input    ? device_spec.input_report_length
+         : type == HidP_Output ? device_spec.output_report_length
+                               : device_spec.feature_report_length;
 }
 
 // The capability arrays as the queries leave them: the announced count, the
 // entries the device does not deliver zero.
-inline std::vector<HIDP_BUTTON_CAPS> DeliveredButtonCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  std::vector<HIDP_BUTTON_CAPS> caps(AnnouncedButtonCaps(spec, type));
-  for (std::size_t i = 0; i < caps.size() && i < spec.button_caps[type].size(); ++i) {
-    caps[i] = spec.button_caps[type][i];
+inline std::vector<HIDP_BUTTON_CAPS> DeliveredButtonCaps(const sim::DeviceSpec& device_spec,
+                                                         HIDP_REPORT_TYPE type) {
+  std::vector<HIDP_BUTTON_CAPS> caps(AnnouncedButtonCaps(device_spec, type));
+  for (std::size_t i = 0; i < caps.size() && i < device_spec.button_caps[type].size(); ++i) {
+    caps[i] = device_spec.button_caps[type][i];
   }
   return caps;
 }
 
-inline std::vector<HIDP_VALUE_CAPS> DeliveredValueCaps(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  std::vector<HIDP_VALUE_CAPS> caps(AnnouncedValueCaps(spec, type));
-  for (std::size_t i = 0; i < caps.size() && i < spec.value_caps[type].size(); ++i) {
-    caps[i] = spec.value_caps[type][i];
+inline std::vector<HIDP_VALUE_CAPS> DeliveredValueCaps(const sim::DeviceSpec& device_spec,
+                                                       HIDP_REPORT_TYPE type) {
+  std::vector<HIDP_VALUE_CAPS> caps(AnnouncedValueCaps(device_spec, type));
+  for (std::size_t i = 0; i < caps.size() && i < device_spec.value_caps[type].size(); ++i) {
+    caps[i] = device_spec.value_caps[type][i];
   }
   return caps;
 }
 
 // The usage list length the device reports for one report kind and page
 // (page 0: any page).
-inline ULONG MaxUsageListLength(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type, USAGE page) {
-  if (spec.max_usage_list_length[type] >= 0) return static_cast<ULONG>(spec.max_usage_list_length[type]);
+inline ULONG MaxUsageListLength(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type, USAGE page) {
+  if (device_spec.max_usage_list_length[type] >= 0)
+    return static_cast<ULONG>(device_spec.max_usage_list_length[type]);
   ULONG usages = 0;
-  for (const HIDP_BUTTON_CAPS& entry : spec.button_caps[type]) {
+  for (const HIDP_BUTTON_CAPS& entry : device_spec.button_caps[type]) {
     if (page != 0 && entry.UsagePage != page) continue;
     if (!entry.IsRange) {
       usages += 1;
@@ -169,19 +172,19 @@ struct ExpectedItem {
 
 // Button items in the order of the button capabilities, then for each value
 // capability in order its usages ascending; an inverted range gives none.
-inline std::vector<ExpectedItem> ExpectedItems(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
+inline std::vector<ExpectedItem> ExpectedItems(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type) {
   std::vector<ExpectedItem> items;
-  for (const HIDP_BUTTON_CAPS& entry : DeliveredButtonCaps(spec, type)) {
+  for (const HIDP_BUTTON_CAPS& entry : DeliveredButtonCaps(device_spec, type)) {
     ExpectedItem item;
     item.is_button = true;
     item.usage_page = entry.UsagePage;
     item.report_id = entry.ReportID;
     item.usage_min = entry.IsRange ? entry.Range.UsageMin : entry.NotRange.Usage;
     item.usage_max = entry.IsRange ? entry.Range.UsageMax : entry.NotRange.Usage;
-    item.max_usage_count = MaxUsageListLength(spec, type, entry.UsagePage);
+    item.max_usage_count = MaxUsageListLength(device_spec, type, entry.UsagePage);
     items.push_back(item);
   }
-  for (const HIDP_VALUE_CAPS& entry : DeliveredValueCaps(spec, type)) {
+  for (const HIDP_VALUE_CAPS& entry : DeliveredValueCaps(device_spec, type)) {
     const ULONG first = entry.IsRange ? entry.Range.UsageMin : entry.NotRange.Usage;
     const ULONG last = entry.IsRange ? entry.Range.UsageMax : entry.NotRange.Usage;
     for (ULONG usage = first; usage <= last; ++usage) {
@@ -196,32 +199,32 @@ inline std::vector<ExpectedItem> ExpectedItems(const sim::DeviceSpec& spec, HIDP
 }
 
 // Every block one kind's tables take, in bytes.
-inline std::size_t ExpectedKindBytes(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  const std::vector<ExpectedItem> items = ExpectedItems(spec, type);
-  std::size_t bytes = ReportLength(spec, type) + AnnouncedButtonCaps(spec, type) * sizeof(HIDP_BUTTON_CAPS) +
-                      AnnouncedValueCaps(spec, type) * sizeof(HIDP_VALUE_CAPS) +
-                      items.size() * sizeof(ReportItem);
+inline std::size_t ExpectedKindBytes(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type) {
+  const std::vector<ExpectedItem> items = ExpectedItems(device_spec, type);
+  std::size_t bytes =
+      ReportLength(device_spec, type) + AnnouncedButtonCaps(device_spec, type) * sizeof(HIDP_BUTTON_CAPS) +
+      AnnouncedValueCaps(device_spec, type) * sizeof(HIDP_VALUE_CAPS) + items.size() * sizeof(ReportItem);
   for (const ExpectedItem& item : items) bytes += item.max_usage_count * sizeof(USHORT);
   return bytes;
 }
 
 // How many blocks one kind's tables take.
-inline int ExpectedKindBlocks(const sim::DeviceSpec& spec, HIDP_REPORT_TYPE type) {
-  const std::vector<ExpectedItem> items = ExpectedItems(spec, type);
-  int blocks = (ReportLength(spec, type) != 0) + (AnnouncedButtonCaps(spec, type) != 0) +
-               (AnnouncedValueCaps(spec, type) != 0) + !items.empty();
+inline int ExpectedKindBlocks(const sim::DeviceSpec& device_spec, HIDP_REPORT_TYPE type) {
+  const std::vector<ExpectedItem> items = ExpectedItems(device_spec, type);
+  int blocks = (ReportLength(device_spec, type) != 0) + (AnnouncedButtonCaps(device_spec, type) != 0) +
+               (AnnouncedValueCaps(device_spec, type) != 0) + !items.empty();
   for (const ExpectedItem& item : items) blocks += item.max_usage_count != 0;
   return blocks;
 }
 
 // Checks one kind's tables against the device's description, field by field;
 // a failure names the kind and the item.
-inline void ExpectKindBuilt(const ReportKindTables& tables, const sim::DeviceSpec& spec,
+inline void ExpectKindBuilt(const ReportKindTables& tables, const sim::DeviceSpec& device_spec,
                             HIDP_REPORT_TYPE type) {
   SCOPED_TRACE("report type " + std::to_string(type));
-  const std::vector<ExpectedItem> expected = ExpectedItems(spec, type);
+  const std::vector<ExpectedItem> expected = ExpectedItems(device_spec, type);
 
-  const USHORT length = ReportLength(spec, type);
+  const USHORT length = ReportLength(device_spec, type);
   if (length == 0) {
     EXPECT_EQ(tables.report_buffer, nullptr);
   } else {
@@ -229,7 +232,7 @@ inline void ExpectKindBuilt(const ReportKindTables& tables, const sim::DeviceSpe
     EXPECT_TRUE(IsZero(tables.report_buffer, length)) << "report buffer not zero-filled";
   }
 
-  const std::vector<HIDP_BUTTON_CAPS> button_caps = DeliveredButtonCaps(spec, type);
+  const std::vector<HIDP_BUTTON_CAPS> button_caps = DeliveredButtonCaps(device_spec, type);
   if (button_caps.empty()) {
     EXPECT_EQ(tables.button_caps, nullptr);
   } else {
@@ -238,7 +241,7 @@ inline void ExpectKindBuilt(const ReportKindTables& tables, const sim::DeviceSpe
         std::memcmp(tables.button_caps, button_caps.data(), button_caps.size() * sizeof(HIDP_BUTTON_CAPS)), 0)
         << "button capabilities differ from what the device delivers";
   }
-  const std::vector<HIDP_VALUE_CAPS> value_caps = DeliveredValueCaps(spec, type);
+  const std::vector<HIDP_VALUE_CAPS> value_caps = DeliveredValueCaps(device_spec, type);
   if (value_caps.empty()) {
     EXPECT_EQ(tables.value_caps, nullptr);
   } else {
@@ -283,8 +286,8 @@ inline void ExpectKindBuilt(const ReportKindTables& tables, const sim::DeviceSpe
   }
 }
 
-inline void ExpectTablesBuilt(const HidDeviceRecord& record, const sim::DeviceSpec& spec) {
-  for (HIDP_REPORT_TYPE type : kReportTypes) ExpectKindBuilt(TablesOf(record, type), spec, type);
+inline void ExpectTablesBuilt(const HidDeviceRecord& record, const sim::DeviceSpec& device_spec) {
+  for (HIDP_REPORT_TYPE type : kReportTypes) ExpectKindBuilt(TablesOf(record, type), device_spec, type);
 }
 
 }  // namespace hid_test

@@ -59,23 +59,23 @@ sim::DeviceSpec RandomSpec(std::mt19937& random) {
   std::uniform_int_distribution<int> percent(0, 99);
   std::uniform_int_distribution<int> list_length(-1, 6);
 
-  sim::DeviceSpec spec = hid_test::BareCollection("random");
-  spec.input_report_length = static_cast<USHORT>(length(random));
-  spec.output_report_length = static_cast<USHORT>(length(random));
-  spec.feature_report_length = static_cast<USHORT>(length(random));
+  sim::DeviceSpec device_spec = hid_test::BareCollection("random");
+  device_spec.input_report_length = static_cast<USHORT>(length(random));
+  device_spec.output_report_length = static_cast<USHORT>(length(random));
+  device_spec.feature_report_length = static_cast<USHORT>(length(random));
   for (HIDP_REPORT_TYPE type : hid_test::kReportTypes) {
     for (int n = entries(random); n > 0; --n)
-      spec.button_caps[type].push_back(RandomEntry<HIDP_BUTTON_CAPS>(random));
+      device_spec.button_caps[type].push_back(RandomEntry<HIDP_BUTTON_CAPS>(random));
     for (int n = entries(random); n > 0; --n)
-      spec.value_caps[type].push_back(RandomEntry<HIDP_VALUE_CAPS>(random));
+      device_spec.value_caps[type].push_back(RandomEntry<HIDP_VALUE_CAPS>(random));
     // Now and then caps announces more entries than the queries deliver.
     if (percent(random) < 10)
-      spec.announced_button_caps[type] = static_cast<int>(spec.button_caps[type].size()) + 2;
+      device_spec.announced_button_caps[type] = static_cast<int>(device_spec.button_caps[type].size()) + 2;
     if (percent(random) < 10)
-      spec.announced_value_caps[type] = static_cast<int>(spec.value_caps[type].size()) + 1;
-    spec.max_usage_list_length[type] = list_length(random);
+      device_spec.announced_value_caps[type] = static_cast<int>(device_spec.value_caps[type].size()) + 1;
+    device_spec.max_usage_list_length[type] = list_length(random);
   }
-  return spec;
+  return device_spec;
 }
 
 TEST_F(ReportItemsPropertyTest, RandomCapabilityListsBuildInOrderAndReleaseEverything) {
@@ -84,19 +84,19 @@ TEST_F(ReportItemsPropertyTest, RandomCapabilityListsBuildInOrderAndReleaseEvery
   for (int run = 0; run < kRuns; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     sim::Reset();
-    const sim::DeviceSpec spec = RandomSpec(random);
-    sim::AddDevice(spec);
+    const sim::DeviceSpec device_spec = RandomSpec(random);
+    sim::AddDevice(device_spec);
 
     const hid_test::Listed list = hid_test::Enumerate();
 
     ASSERT_TRUE(list.reached_end);
     ASSERT_EQ(list.count, 1u);
-    hid_test::ExpectTablesBuilt(list.records[0], spec);
+    hid_test::ExpectTablesBuilt(list.records[0], device_spec);
     std::size_t table_bytes = 0;
     int table_blocks = 0;
     for (HIDP_REPORT_TYPE type : hid_test::kReportTypes) {
-      table_bytes += hid_test::ExpectedKindBytes(spec, type);
-      table_blocks += hid_test::ExpectedKindBlocks(spec, type);
+      table_bytes += hid_test::ExpectedKindBytes(device_spec, type);
+      table_blocks += hid_test::ExpectedKindBlocks(device_spec, type);
     }
     const sim::Resources held = sim::Held();
     EXPECT_EQ(held.blocks, 1 + table_blocks);

@@ -28,8 +28,8 @@ constexpr USAGE kDesktop = 0x01;
 class ReportItemsTest : public SimTest {
  protected:
   // Enumerates the one device described; its record is records[0].
-  Listed Open(const sim::DeviceSpec& spec) {
-    sim::AddDevice(spec);
+  Listed Open(const sim::DeviceSpec& device_spec) {
+    sim::AddDevice(device_spec);
     Listed list = hid_test::Enumerate();
     EXPECT_TRUE(list.reached_end);
     EXPECT_EQ(list.count, 1u);
@@ -38,54 +38,56 @@ class ReportItemsTest : public SimTest {
 };
 
 sim::DeviceSpec InputOnly(std::vector<HIDP_BUTTON_CAPS> buttons, std::vector<HIDP_VALUE_CAPS> values) {
-  sim::DeviceSpec spec = BareCollection("collection");
-  spec.input_report_length = 4;
-  spec.button_caps[HidP_Input] = std::move(buttons);
-  spec.value_caps[HidP_Input] = std::move(values);
-  spec.max_usage_list_length[HidP_Input] = 3;
-  return spec;
+  sim::DeviceSpec device_spec = BareCollection("collection");
+  device_spec.input_report_length = 4;
+  device_spec.button_caps[HidP_Input] = std::move(buttons);
+  device_spec.value_caps[HidP_Input] = std::move(values);
+  device_spec.max_usage_list_length[HidP_Input] = 3;
+  return device_spec;
 }
 
 // A collection with reports and capabilities of every kind.
 sim::DeviceSpec AllKinds() {
-  sim::DeviceSpec spec = BareCollection("collection");
-  spec.input_report_length = 4;
-  spec.output_report_length = 2;
-  spec.feature_report_length = 9;
-  spec.button_caps[HidP_Input] = {ButtonUsage(kConsumer, 0xE9, 1), ButtonRange(kButtons, 1, 8, 1)};
-  spec.value_caps[HidP_Input] = {ValueRange(kDesktop, 0x30, 0x32, 2), ValueUsage(kDesktop, 0x38, 2)};
-  spec.button_caps[HidP_Output] = {ButtonRange(0x08, 1, 3, 3)};
-  spec.value_caps[HidP_Output] = {ValueUsage(0x08, 0x4B, 3)};
-  spec.button_caps[HidP_Feature] = {ButtonUsage(0xFF00, 0x01, 4), ButtonUsage(0xFF00, 0x02, 4),
-                                    ButtonUsage(0xFF01, 0x03, 4)};
-  spec.value_caps[HidP_Feature] = {ValueRange(0xFF00, 0x10, 0x11, 5)};
-  spec.max_usage_list_length[HidP_Input] = 8;
-  spec.max_usage_list_length[HidP_Output] = 3;
-  spec.max_usage_list_length[HidP_Feature] = 2;
-  return spec;
+  sim::DeviceSpec device_spec = BareCollection("collection");
+  device_spec.input_report_length = 4;
+  device_spec.output_report_length = 2;
+  device_spec.feature_report_length = 9;
+  device_spec.button_caps[HidP_Input] = {ButtonUsage(kConsumer, 0xE9, 1), ButtonRange(kButtons, 1, 8, 1)};
+  device_spec.value_caps[HidP_Input] = {ValueRange(kDesktop, 0x30, 0x32, 2), ValueUsage(kDesktop, 0x38, 2)};
+  device_spec.button_caps[HidP_Output] = {ButtonRange(0x08, 1, 3, 3)};
+  device_spec.value_caps[HidP_Output] = {ValueUsage(0x08, 0x4B, 3)};
+  device_spec.button_caps[HidP_Feature] = {ButtonUsage(0xFF00, 0x01, 4), ButtonUsage(0xFF00, 0x02, 4),
+                                           ButtonUsage(0xFF01, 0x03, 4)};
+  device_spec.value_caps[HidP_Feature] = {ValueRange(0xFF00, 0x10, 0x11, 5)};
+  device_spec.max_usage_list_length[HidP_Input] = 8;
+  device_spec.max_usage_list_length[HidP_Output] = 3;
+  device_spec.max_usage_list_length[HidP_Feature] = 2;
+  return device_spec;
 }
 
-int ExpectedBlocks(const sim::DeviceSpec& spec) {
+int ExpectedBlocks(const sim::DeviceSpec& device_spec) {
   int blocks = 0;
-  for (HIDP_REPORT_TYPE type : hid_test::kReportTypes) blocks += hid_test::ExpectedKindBlocks(spec, type);
+  for (HIDP_REPORT_TYPE type : hid_test::kReportTypes)
+    blocks += hid_test::ExpectedKindBlocks(device_spec, type);
   return blocks;
 }
 
-std::size_t ExpectedBytes(const sim::DeviceSpec& spec) {
+std::size_t ExpectedBytes(const sim::DeviceSpec& device_spec) {
   std::size_t bytes = 0;
-  for (HIDP_REPORT_TYPE type : hid_test::kReportTypes) bytes += hid_test::ExpectedKindBytes(spec, type);
+  for (HIDP_REPORT_TYPE type : hid_test::kReportTypes)
+    bytes += hid_test::ExpectedKindBytes(device_spec, type);
   return bytes;
 }
 
 TEST_F(ReportItemsTest, InputOnlyCollectionLeavesOutputAndFeatureWithoutBlocks) {
-  const sim::DeviceSpec spec = InputOnly({ButtonUsage(kConsumer, 0xCD)}, {ValueUsage(kDesktop, 0x30)});
-  const Listed list = Open(spec);
+  const sim::DeviceSpec device_spec = InputOnly({ButtonUsage(kConsumer, 0xCD)}, {ValueUsage(kDesktop, 0x30)});
+  const Listed list = Open(device_spec);
   const HidDeviceRecord& record = list.records[0];
 
   EXPECT_TRUE(IsBlank(record.output));
   EXPECT_TRUE(IsBlank(record.feature));
   ASSERT_EQ(record.input.item_count, 2u);
-  ExpectTablesBuilt(record, spec);
+  ExpectTablesBuilt(record, device_spec);
   ReleaseDeviceList(list.records, list.count);
   ExpectNothingHeld();
 }
@@ -192,24 +194,24 @@ TEST_F(ReportItemsTest, ReportIdIsZeroExtended) {
 }
 
 TEST_F(ReportItemsTest, EveryKindIsBuiltFromItsOwnReportTypeWithEveryItemSucceeded) {
-  const sim::DeviceSpec spec = AllKinds();
-  const Listed list = Open(spec);
+  const sim::DeviceSpec device_spec = AllKinds();
+  const Listed list = Open(device_spec);
 
-  ExpectTablesBuilt(list.records[0], spec);
-  EXPECT_EQ(sim::Held().blocks, 1 + ExpectedBlocks(spec));
-  EXPECT_EQ(sim::Held().bytes, sizeof(HidDeviceRecord) * 8 + ExpectedBytes(spec));
+  ExpectTablesBuilt(list.records[0], device_spec);
+  EXPECT_EQ(sim::Held().blocks, 1 + ExpectedBlocks(device_spec));
+  EXPECT_EQ(sim::Held().bytes, sizeof(HidDeviceRecord) * 8 + ExpectedBytes(device_spec));
   ReleaseDeviceList(list.records, list.count);
   ExpectNothingHeld();
 }
 
 TEST_F(ReportItemsTest, ClosingABuiltRecordReleasesEveryBlockOfEveryKind) {
-  const sim::DeviceSpec spec = AllKinds();
-  const Listed list = Open(spec);
+  const sim::DeviceSpec device_spec = AllKinds();
+  const Listed list = Open(device_spec);
   const int frees = sim::Calls("LocalFree");
 
   CloseHidCollection(&list.records[0]);
 
-  EXPECT_EQ(sim::Calls("LocalFree") - frees, ExpectedBlocks(spec));
+  EXPECT_EQ(sim::Calls("LocalFree") - frees, ExpectedBlocks(device_spec));
   EXPECT_EQ(sim::Held().blocks, 1) << "only the array is left";
   LocalFree(list.records);
   ExpectNothingHeld();
@@ -234,9 +236,9 @@ TEST_F(ReportItemsTest, ClosingARecordWhoseOpenStoppedBeforeTheBuildReleasesNoTa
 }
 
 TEST_F(ReportItemsTest, NoUsageListRoomGivesAnEmptyUsageList) {
-  sim::DeviceSpec spec = InputOnly({ButtonUsage(kConsumer, 0xE9), ButtonRange(kButtons, 1, 8)}, {});
-  spec.max_usage_list_length[HidP_Input] = 0;
-  const Listed list = Open(spec);
+  sim::DeviceSpec device_spec = InputOnly({ButtonUsage(kConsumer, 0xE9), ButtonRange(kButtons, 1, 8)}, {});
+  device_spec.max_usage_list_length[HidP_Input] = 0;
+  const Listed list = Open(device_spec);
   const ReportKindTables& input = list.records[0].input;
 
   ASSERT_EQ(input.item_count, 2u);
@@ -252,11 +254,12 @@ TEST_F(ReportItemsTest, NoUsageListRoomGivesAnEmptyUsageList) {
 // The capability queries deliver fewer entries than caps announces: the
 // missing entries stay zero and each still gives its item.
 TEST_F(ReportItemsTest, EntriesTheQueryLeavesUnfilledGiveZeroItems) {
-  sim::DeviceSpec spec = InputOnly({ButtonUsage(kConsumer, 0xE9, 1)}, {ValueRange(kDesktop, 0x30, 0x31, 2)});
-  spec.announced_button_caps[HidP_Input] = 3;
-  spec.announced_value_caps[HidP_Input] = 2;
-  spec.max_usage_list_length[HidP_Input] = -1;
-  const Listed list = Open(spec);
+  sim::DeviceSpec device_spec =
+      InputOnly({ButtonUsage(kConsumer, 0xE9, 1)}, {ValueRange(kDesktop, 0x30, 0x31, 2)});
+  device_spec.announced_button_caps[HidP_Input] = 3;
+  device_spec.announced_value_caps[HidP_Input] = 2;
+  device_spec.max_usage_list_length[HidP_Input] = -1;
+  const Listed list = Open(device_spec);
   const ReportKindTables& input = list.records[0].input;
 
   ASSERT_EQ(input.item_count, 3u + 2u + 1u);
@@ -267,7 +270,7 @@ TEST_F(ReportItemsTest, EntriesTheQueryLeavesUnfilledGiveZeroItems) {
     EXPECT_EQ(input.items[i].usage_min, 0u);
     EXPECT_EQ(input.items[i].usage_max, 0u);
     EXPECT_EQ(input.items[i].report_id, 0u);
-    EXPECT_EQ(input.items[i].max_usage_count, hid_test::MaxUsageListLength(spec, HidP_Input, 0));
+    EXPECT_EQ(input.items[i].max_usage_count, hid_test::MaxUsageListLength(device_spec, HidP_Input, 0));
   }
   const ReportItem& zero_value = input.items[5];
   EXPECT_EQ(zero_value.is_button, 0);
@@ -275,7 +278,7 @@ TEST_F(ReportItemsTest, EntriesTheQueryLeavesUnfilledGiveZeroItems) {
   EXPECT_EQ(zero_value.usage, 0);
   EXPECT_EQ(zero_value.report_id, 0u);
   EXPECT_EQ(zero_value.status, HIDP_STATUS_SUCCESS);
-  ExpectTablesBuilt(list.records[0], spec);
+  ExpectTablesBuilt(list.records[0], device_spec);
   ReleaseDeviceList(list.records, list.count);
   ExpectNothingHeld();
 }
@@ -298,14 +301,15 @@ TEST_F(ReportItemsTest, ValueUsagesTotalling65536OrMoreAreAllCountedAndFilled) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::Reset();
-    const sim::DeviceSpec spec = InputOnly({ButtonUsage(kConsumer, 0xE9)}, row.values);
-    const Listed list = Open(spec);
+    const sim::DeviceSpec device_spec = InputOnly({ButtonUsage(kConsumer, 0xE9)}, row.values);
+    const Listed list = Open(device_spec);
     const ReportKindTables& input = list.records[0].input;
 
     ASSERT_EQ(input.item_count, 1 + row.value_items);
     EXPECT_EQ(input.items[65536].usage, 0xFFFF) << "the range ends with usage 0xFFFF";
-    ExpectKindBuilt(input, spec, HidP_Input);
-    EXPECT_EQ(sim::Held().bytes, sizeof(HidDeviceRecord) * 8 + hid_test::ExpectedKindBytes(spec, HidP_Input));
+    ExpectKindBuilt(input, device_spec, HidP_Input);
+    EXPECT_EQ(sim::Held().bytes,
+              sizeof(HidDeviceRecord) * 8 + hid_test::ExpectedKindBytes(device_spec, HidP_Input));
     ReleaseDeviceList(list.records, list.count);
     ExpectNothingHeld();
   }
@@ -321,16 +325,16 @@ TEST_F(ReportItemsTest, AnInvertedValueRangeGivesNoItems) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::Reset();
-    const sim::DeviceSpec spec = InputOnly(
+    const sim::DeviceSpec device_spec = InputOnly(
         {},
         {ValueUsage(kDesktop, 0x30), ValueRange(kDesktop, row.first, row.last), ValueUsage(kDesktop, 0x31)});
-    const Listed list = Open(spec);
+    const Listed list = Open(device_spec);
     const ReportKindTables& input = list.records[0].input;
 
     ASSERT_EQ(input.item_count, 2u);
     EXPECT_EQ(input.items[0].usage, 0x30);
     EXPECT_EQ(input.items[1].usage, 0x31);
-    ExpectKindBuilt(input, spec, HidP_Input);
+    ExpectKindBuilt(input, device_spec, HidP_Input);
     ReleaseDeviceList(list.records, list.count);
     ExpectNothingHeld();
   }
@@ -352,18 +356,18 @@ TEST_F(ReportItemsTest, OnlyInvertedValueRangesGiveNoItemArray) {
 // Failing each allocation of an open in turn: the kind it hits is left blank,
 // the others are built as usual, the open still counts, nothing leaks.
 TEST_F(ReportItemsTest, AFailedAllocationLeavesOnlyItsKindBlank) {
-  const sim::DeviceSpec spec = AllKinds();
-  const Listed clean = Open(spec);
+  const sim::DeviceSpec device_spec = AllKinds();
+  const Listed clean = Open(device_spec);
   ReleaseDeviceList(clean.records, clean.count);
   const int allocations = sim::FaultPoints(sim::Fault::Alloc);
   // The array and the detail buffer come before the tables.
-  ASSERT_EQ(allocations, 2 + ExpectedBlocks(spec));
+  ASSERT_EQ(allocations, 2 + ExpectedBlocks(device_spec));
 
   int blank_kinds[3] = {0, 0, 0};
   for (int n = 3; n <= allocations; ++n) {
     SCOPED_TRACE("allocation " + std::to_string(n) + " fails");
     sim::Reset();
-    sim::AddDevice(spec);
+    sim::AddDevice(device_spec);
     sim::FailNth(sim::Fault::Alloc, n);
 
     const Listed list = hid_test::Enumerate();
@@ -371,7 +375,7 @@ TEST_F(ReportItemsTest, AFailedAllocationLeavesOnlyItsKindBlank) {
     ASSERT_EQ(list.count, 1u);
     const HidDeviceRecord& record = list.records[0];
     EXPECT_NE(record.preparsed, nullptr) << "the open still counts as successful";
-    EXPECT_EQ(record.caps.UsagePage, spec.usage_page);
+    EXPECT_EQ(record.caps.UsagePage, device_spec.usage_page);
     int blanks = 0;
     for (HIDP_REPORT_TYPE type : hid_test::kReportTypes) {
       const ReportKindTables& tables = hid_test::TablesOf(record, type);
@@ -379,7 +383,7 @@ TEST_F(ReportItemsTest, AFailedAllocationLeavesOnlyItsKindBlank) {
         ++blanks;
         ++blank_kinds[type];
       } else {
-        ExpectKindBuilt(tables, spec, type);
+        ExpectKindBuilt(tables, device_spec, type);
       }
     }
     EXPECT_EQ(blanks, 1);
@@ -387,7 +391,7 @@ TEST_F(ReportItemsTest, AFailedAllocationLeavesOnlyItsKindBlank) {
     ExpectNothingHeld();
   }
   for (HIDP_REPORT_TYPE type : hid_test::kReportTypes) {
-    EXPECT_EQ(blank_kinds[type], hid_test::ExpectedKindBlocks(spec, type)) << "report type " << type;
+    EXPECT_EQ(blank_kinds[type], hid_test::ExpectedKindBlocks(device_spec, type)) << "report type " << type;
   }
 }
 

@@ -101,15 +101,15 @@ class Runner {
     switch (command.kind) {
       case CommandKind::kDevice: {
         // As the scenario simulator builds them, so that a printed sequence replays the same.
-        sim::DeviceSpec spec = sim::ButtonCollection(command.device);
+        sim::DeviceSpec device_spec = sim::ButtonCollection(command.device);
         if (command.usage_page != 0x0C) {
-          spec = sim::DeviceSpec{};
-          spec.name = command.device;
-          spec.usage_page = command.usage_page;
-          spec.usage = 1;
-          spec.input_report_length = 4;
+          device_spec = sim::DeviceSpec{};
+          device_spec.name = command.device;
+          device_spec.usage_page = command.usage_page;
+          device_spec.usage = 1;
+          device_spec.input_report_length = 4;
         }
-        const sim::DeviceId id = sim::AddDevice(spec, command.open_fault);
+        const sim::DeviceId id = sim::AddDevice(device_spec, command.open_fault);
         devices_[command.device] = id;
         all_devices_.push_back(id);
         break;

@@ -139,10 +139,10 @@ struct SweepWorld {
   bool class_registered = false;  // an agent of this machine registered the window class
   std::vector<HWND> other_agents;
 
-  sim::DeviceId Add(const sim::DeviceSpec& spec, sim::OpenFault fault = sim::OpenFault::None) {
-    const sim::DeviceId id = sim::AddDevice(spec, fault);
+  sim::DeviceId Add(const sim::DeviceSpec& device_spec, sim::OpenFault fault = sim::OpenFault::None) {
+    const sim::DeviceId id = sim::AddDevice(device_spec, fault);
     all.push_back(id);
-    names.push_back(spec.name);
+    names.push_back(device_spec.name);
     return id;
   }
   void AddClean(const std::string& name) { clean.push_back(Add(sim::ButtonCollection(name))); }
