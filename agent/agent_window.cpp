@@ -6,7 +6,9 @@
 
 namespace {
 
-HWND FindTargetWindow() { return FindWindowA(kTargetClassName, kTargetWindowTitle); }
+HWND FindTargetWindow() {
+  return FindWindowA(kTargetClassName, kTargetWindowTitle);
+}
 
 void OnDeviceChange(WORD event) {
   if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;

@@ -23,9 +23,9 @@ struct BridgeState {
   HidDeviceRecord* devices;
   ULONG device_count;
   ULONG selected[kSelectionEntries];
-  std::atomic<HWND> target_window;  // readers look the window up again when it was replaced
+  std::atomic<HWND> target_window;      // readers look the window up again when it was replaced
   HANDLE reader_threads[kReaderCount];  // ReaderA, ReaderB, ReaderC; null where none runs
-  ULONG selected_count;  // entries of selected filled by the current scan
+  ULONG selected_count;                 // entries of selected filled by the current scan
 };
 
 extern BridgeState bridge_state;

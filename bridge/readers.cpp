@@ -16,9 +16,12 @@ constexpr DWORD kReportLength = 4;
 
 ButtonCode Translate(ULONG slot, BYTE button_byte) {
   switch (slot) {
-    case kReaderASlot: return TranslateReaderA(button_byte);
-    case kReaderBSlot: return TranslateReaderB(button_byte, &bridge_state.toggle_state);
-    default: return TranslateReaderC(button_byte);
+    case kReaderASlot:
+      return TranslateReaderA(button_byte);
+    case kReaderBSlot:
+      return TranslateReaderB(button_byte, &bridge_state.toggle_state);
+    default:
+      return TranslateReaderC(button_byte);
   }
 }
 
@@ -70,8 +73,14 @@ void PostButtonEvent(ButtonCode code) {
 
 }  // namespace
 
-DWORD WINAPI ReaderA(LPVOID) { RunReader(kReaderASlot); }
-DWORD WINAPI ReaderB(LPVOID) { RunReader(kReaderBSlot); }
-DWORD WINAPI ReaderC(LPVOID) { RunReader(kReaderCSlot); }
+DWORD WINAPI ReaderA(LPVOID) {
+  RunReader(kReaderASlot);
+}
+DWORD WINAPI ReaderB(LPVOID) {
+  RunReader(kReaderBSlot);
+}
+DWORD WINAPI ReaderC(LPVOID) {
+  RunReader(kReaderCSlot);
+}
 
 void CALLBACK IgnoreCompletion(DWORD, DWORD, LPOVERLAPPED) {}

@@ -49,7 +49,8 @@ struct DeviceList {
 // Replaces records and count with a fresh list of every present HID interface.
 // True when the platform's end of the list was reached.
 bool EnumerateHidDevices(HidDeviceRecord*& records, ULONG& count);
-bool OpenHidCollection(HDEVINFO device_set, PSP_DEVICE_INTERFACE_DATA interface_data, HidDeviceRecord* record);
+bool OpenHidCollection(HDEVINFO device_set, PSP_DEVICE_INTERFACE_DATA interface_data,
+                       HidDeviceRecord* record);
 void CloseHidCollection(HidDeviceRecord* record);
 void ReleaseDeviceList(HidDeviceRecord* records, ULONG count);
 

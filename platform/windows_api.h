@@ -4,6 +4,8 @@
 #pragma once
 
 #ifdef _WIN32
+// windows.h comes before the headers that build on it.
+// clang-format off
 #include <windows.h>
 #include <dbt.h>
 #include <setupapi.h>
@@ -11,6 +13,7 @@ extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
 }
+// clang-format on
 #else
 #include "sim/win_api.h"
 #endif

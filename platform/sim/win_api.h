@@ -392,8 +392,8 @@ HLOCAL LocalFree(HLOCAL block);
 
 // USER and GDI
 ATOM RegisterClassA(const WNDCLASSA* window_class);
-HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style, int x, int y, int width,
-                     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL ShowWindow(HWND window, int show_command);
 BOOL IsWindowVisible(HWND window);
 BOOL IsWindow(HWND window);

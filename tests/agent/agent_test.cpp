@@ -1,9 +1,10 @@
 // The agent process on the simulated Windows: start-up, the single-instance
 // guard, device changes and the end, each checked from outside as Windows
 // would show them.
+#include "agent/agent.h"
+
 #include <gtest/gtest.h>
 
-#include "agent/agent.h"
 #include "support/bridge_fixture.h"
 
 namespace {
@@ -220,7 +221,8 @@ TEST_F(AgentTest, OtherMessagesGoToTheDefaultProcedureUnchanged) {
     const char* traced;
   } rows[] = {
       {WM_NULL, 0, 0, "DefWindowProcA window=0x1000 message=0 wparam=0x0 lparam=0x0"},
-      {0x1234, 0xDEADBEEF, -7, "DefWindowProcA window=0x1000 message=4660 wparam=0xDEADBEEF lparam=0xFFFFFFFFFFFFFFF9"},
+      {0x1234, 0xDEADBEEF, -7,
+       "DefWindowProcA window=0x1000 message=4660 wparam=0xDEADBEEF lparam=0xFFFFFFFFFFFFFFF9"},
       {WM_USER + 100, 1, 0x30000, "DefWindowProcA window=0x1000 message=1124 wparam=0x1 lparam=0x30000"},
   };
   HWND window = reinterpret_cast<HWND>(0x1000);
@@ -238,7 +240,8 @@ TEST_F(AgentTest, RegistersItsClassAndCreatesAHiddenPopup) {
   Start();
   std::vector<std::string> expected = {
       "RegisterClassA class=KalvorethClass style=0x80",
-      "CreateWindowExA ex_style=0x0 class=KalvorethClass title=KalvorethTMSG style=0x80000000 x=0 y=0 width=0 "
+      "CreateWindowExA ex_style=0x0 class=KalvorethClass title=KalvorethTMSG style=0x80000000 x=0 y=0 "
+      "width=0 "
       "height=0 parent=0x0 menu=0x0",
   };
   std::vector<std::string> seen;

@@ -127,7 +127,8 @@ TEST_F(AttachTest, DetachThenAttachAtOnceLeavesOnlyTheNewReaders) {
 TEST_F(AttachTest, OnlyReadersWithAFilledSlotRun) {
   // An earlier attach fills all three entries ...
   std::vector<sim::DeviceId> buttons;
-  for (int i = 0; i < 3; ++i) buttons.push_back(sim::AddDevice(ConsumerCollection("buttons" + std::to_string(i))));
+  for (int i = 0; i < 3; ++i)
+    buttons.push_back(sim::AddDevice(ConsumerCollection("buttons" + std::to_string(i))));
   ASSERT_EQ(AttachBridge(target_), 1);
   ASSERT_EQ(DetachBridge(), 1);
   // ... then the device leaves and a keyboard and one collection remain.

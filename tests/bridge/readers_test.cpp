@@ -1,8 +1,9 @@
 // The readers on the simulated Windows: what reaches the target window for
 // the reports a collection sends.
+#include "bridge/readers.h"
+
 #include <gtest/gtest.h>
 
-#include "bridge/readers.h"
 #include "support/bridge_fixture.h"
 
 namespace {
@@ -28,15 +29,11 @@ TEST_F(ReadersTest, ReportsPostTheirReadersCodes) {
     std::vector<LPARAM> posted;
   };
   const Row rows[] = {
-      {&a_, {0x00, 0x20, 0x00, 0x00}, {6}},
-      {&a_, {0x00, 0x40, 0x00, 0x00}, {}},
-      {&a_, {0x00, 0x03, 0x00, 0x00}, {}},
-      {&c_, {0x00, 0x08, 0x00, 0x00}, {}},
-      {&c_, {0x00, 0x04, 0x00, 0x00}, {18}},
-      {&b_, {0x00, 0x10, 0x00, 0x00}, {}},
-      {&b_, {0x00, 0x08, 0x00, 0x00}, {14}},
-      {&a_, {0x05, 0x04, 0xFF, 0xFF}, {3}},  // only byte 1 counts
-      {&c_, {0x07, 0x00, 0x12, 0x34}, {}},   // a release report posts nothing
+      {&a_, {0x00, 0x20, 0x00, 0x00}, {6}},  {&a_, {0x00, 0x40, 0x00, 0x00}, {}},
+      {&a_, {0x00, 0x03, 0x00, 0x00}, {}},   {&c_, {0x00, 0x08, 0x00, 0x00}, {}},
+      {&c_, {0x00, 0x04, 0x00, 0x00}, {18}}, {&b_, {0x00, 0x10, 0x00, 0x00}, {}},
+      {&b_, {0x00, 0x08, 0x00, 0x00}, {14}}, {&a_, {0x05, 0x04, 0xFF, 0xFF}, {3}},  // only byte 1 counts
+      {&c_, {0x07, 0x00, 0x12, 0x34}, {}},  // a release report posts nothing
   };
   size_t seen = 0;
   for (const Row& row : rows) {
@@ -84,7 +81,8 @@ TEST_F(ReadersTest, ARefusedReadEndsOnlyThatReader) {
   DWORD exit_code = 0;
   ASSERT_TRUE(GetExitCodeThread(bridge_state.reader_threads[0], &exit_code));
   EXPECT_EQ(exit_code, 1u);
-  EXPECT_TRUE(ButtonCodesReceived(target_).empty()) << "the byte taken before a refused read is not translated";
+  EXPECT_TRUE(ButtonCodesReceived(target_).empty())
+      << "the byte taken before a refused read is not translated";
   Press(b_, 0x02);
   EXPECT_EQ(ButtonCodesReceived(target_), (std::vector<LPARAM>{9}));
   EXPECT_EQ(DetachBridge(), 1);

@@ -43,7 +43,8 @@ TEST_F(StressTest, AttachDetachCyclesWithReportsArriving) {
         last_cycle = cycle.load();
         for (int report = 0; report < 2; ++report) {
           const auto byte = static_cast<std::uint8_t>(1u << (random() % 8));
-          const bool has_code = (i == 0 && byte <= 0x04) || (i == 1 && byte <= 0x08) || (i == 2 && byte <= 0x20);
+          const bool has_code =
+              (i == 0 && byte <= 0x04) || (i == 1 && byte <= 0x08) || (i == 2 && byte <= 0x20);
           // Count before sending, so the count never trails what was posted.
           if (has_code) reports_with_a_code.fetch_add(1);
           sim::SendReport(collections[i], {0x00, byte, 0x00, 0x00});
