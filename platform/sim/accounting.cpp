@@ -16,12 +16,7 @@ bool TakeFault(Fault fault) {
 }
 
 void CountDeviceCall(Device& device, std::string_view operation) {
-  auto found = device.calls.find(operation);
-  if (found == device.calls.end()) {
-    device.calls.emplace(std::string(operation), 1);
-  } else {
-    ++found->second;
-  }
+  device.calls.Add(operation);
 }
 
 void Trace(const char* format, ...) {
@@ -83,16 +78,14 @@ Resources Held() {
 
 int Calls(const std::string& operation) {
   auto lock = Lock();
-  auto found = S().calls.find(operation);
-  return found == S().calls.end() ? 0 : found->second;
+  return S().calls.Of(operation);
 }
 
 int DeviceCalls(DeviceId device, const std::string& operation) {
   auto lock = Lock();
   DevicePtr record = FindDevice(device);
   if (record == nullptr) return 0;
-  auto found = record->calls.find(operation);
-  return found == record->calls.end() ? 0 : found->second;
+  return record->calls.Of(operation);
 }
 
 void TraceCalls(bool on) {

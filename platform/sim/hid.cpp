@@ -58,7 +58,7 @@ NTSTATUS SpecificCaps(const char* operation, HIDP_REPORT_TYPE type, USAGE usage_
   USHORT copied = 0;
   bool matched = false;
   bool overflow = false;
-  for (const Caps& caps : (held->description.*lists)[type]) {
+  for (const Caps& caps : (held->device->description.*lists)[type]) {
     if (!Matches(caps, usage_page, link_collection, usage)) continue;
     matched = true;
     if (copied < room) {
@@ -104,7 +104,7 @@ BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed) {
   State& state = S();
   const std::uintptr_t value = state.next_preparsed;
   state.next_preparsed += 0x100;
-  state.preparsed.emplace(value, Preparsed{record, record->description});
+  state.preparsed.emplace(value, Preparsed{record});
   *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(value);
   return TRUE;
 }
@@ -149,7 +149,7 @@ NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
   if (held == nullptr) return HIDP_STATUS_INVALID_PREPARSED_DATA;
   CountDeviceCall(*held->device, "HidP_GetCaps");
   if (held->device->fault == sim::OpenFault::Caps) return HIDP_STATUS_INVALID_PREPARSED_DATA;
-  const sim::DeviceSpec& description = held->description;
+  const sim::DeviceSpec& description = held->device->description;
   *caps = HIDP_CAPS{};
   caps->Usage = description.usage;
   caps->UsagePage = description.usage_page;
@@ -197,10 +197,10 @@ ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE report_type, USAGE usage_page,
   if (held == nullptr) return 0;
   CountDeviceCall(*held->device, "HidP_MaxUsageListLength");
   if (!ValidReportType(report_type)) return 0;
-  const long fixed = held->description.max_usage_list_length[report_type];
+  const long fixed = held->device->description.max_usage_list_length[report_type];
   if (fixed >= 0) return static_cast<ULONG>(fixed);
   ULONG usages = 0;
-  for (const HIDP_BUTTON_CAPS& caps : held->description.button_caps[report_type]) {
+  for (const HIDP_BUTTON_CAPS& caps : held->device->description.button_caps[report_type]) {
     if (usage_page != 0 && caps.UsagePage != usage_page) continue;
     if (!caps.IsRange) {
       usages += 1;

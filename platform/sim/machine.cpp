@@ -61,6 +61,18 @@ std::vector<std::thread> TakeEndedThreads() {
   return ended;
 }
 
+void CallCounts::Add(std::string_view operation) {
+  ++counts.try_emplace(operation.data(), operation, 0).first->second.second;
+}
+
+int CallCounts::Of(std::string_view operation) const {
+  int total = 0;
+  for (const auto& [address, entry] : counts) {
+    if (entry.first == operation) total += entry.second;
+  }
+  return total;
+}
+
 bool SameGuid(const GUID& a, const GUID& b) {
   return std::memcmp(&a, &b, sizeof(GUID)) == 0;
 }
@@ -77,13 +89,7 @@ std::unique_lock<std::mutex> Lock() {
 
 std::unique_lock<std::mutex> Enter(std::string_view operation) {
   auto lock = Lock();
-  auto& calls = S().calls;
-  auto found = calls.find(operation);
-  if (found == calls.end()) {
-    calls.emplace(std::string(operation), 1);
-  } else {
-    ++found->second;
-  }
+  S().calls.Add(operation);
   return lock;
 }
 

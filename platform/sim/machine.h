@@ -71,13 +71,22 @@ struct ThreadRecord {
 };
 using ThreadPtr = std::shared_ptr<ThreadRecord>;
 
+// Calls by operation name. The names are the operations' string literals, so
+// counting goes by the literal's address; asking goes by the text, adding up
+// the counts of equal literals at different addresses.
+struct CallCounts {
+  std::unordered_map<const char*, std::pair<std::string_view, int>> counts;
+  void Add(std::string_view operation);
+  int Of(std::string_view operation) const;
+};
+
 struct Device {
   DeviceId id = 0;
   DeviceSpec description;
   OpenFault fault = OpenFault::None;
   bool present = true;
   std::string path;
-  std::map<std::string, int, std::less<>> calls;
+  CallCounts calls;
 };
 using DevicePtr = std::shared_ptr<Device>;
 
@@ -103,9 +112,10 @@ struct KernelObject {
   FilePtr file;
 };
 
+// The device's description is set when the device is added and never changes,
+// so preparsed data refers to it rather than copying it.
 struct Preparsed {
   DevicePtr device;
-  DeviceSpec description;
 };
 
 struct InfoSet {
@@ -193,7 +203,7 @@ struct State {
   bool observing = false;
 
   FaultState faults[kFaultKinds];
-  std::map<std::string, int, std::less<>> calls;
+  CallCounts calls;
   bool tracing = false;
   std::vector<std::string> trace;
 };
