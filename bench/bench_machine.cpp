@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "tests/support/bridge_state_reset.h"
-#include "tests/support/device_specs.h"
+#include "tests/support/test_devices.h"
 
 namespace bench {
 

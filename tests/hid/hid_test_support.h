@@ -11,7 +11,7 @@
 
 #include "hid/hid_device.h"
 #include "platform/sim/sim_control.h"
-#include "support/device_specs.h"
+#include "support/test_devices.h"
 
 namespace hid_test {
 

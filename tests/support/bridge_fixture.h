@@ -8,7 +8,7 @@
 
 #include "bridge/bridge.h"
 #include "support/bridge_state_reset.h"
-#include "support/device_specs.h"
+#include "support/test_devices.h"
 #include "support/sim_fixture.h"
 
 inline sim::DeviceSpec ConsumerCollection(const std::string& name) {
