@@ -8,8 +8,8 @@
 
 #include "bridge/bridge.h"
 #include "support/bridge_state_reset.h"
-#include "support/test_devices.h"
 #include "support/sim_fixture.h"
+#include "support/test_devices.h"
 
 inline sim::DeviceSpec ConsumerCollection(const std::string& name) {
   return sim::ButtonCollection(name);
