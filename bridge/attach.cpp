@@ -6,7 +6,7 @@ namespace {
 
 // Reader i of reader_threads reads selection entry kReaderSlots[i]: the first
 // collection found goes to ReaderC, the second to ReaderB, the third to ReaderA.
-constexpr ULONG kReaderSlots[kReaderCount] = {2, 1, 0};
+constexpr ULONG kReaderSlots[kReaderCount] = {kReaderASlot, kReaderBSlot, kReaderCSlot};
 constexpr LPTHREAD_START_ROUTINE kReaderRoutines[kReaderCount] = {ReaderA, ReaderB, ReaderC};
 
 void CALLBACK WakeReader(ULONG_PTR) {}
@@ -35,10 +35,8 @@ void EndReaders() {
 int SelectButtonCollections(HWND target_window) {
   if (bridge_state.stopped.load() == 0) return 2;
   EnumerateHidDevices(bridge_state.devices, bridge_state.device_count);
-  ULONG matches = 0;
-  for (ULONG j = 0; j < bridge_state.device_count && matches < kSelectionEntries; ++j) {
-    if (bridge_state.devices[j].caps.UsagePage == kConsumerUsagePage) bridge_state.selected[matches++] = j;
-  }
+  const ULONG matches =
+      ScanButtonCollections(bridge_state.devices, bridge_state.device_count, bridge_state.selected);
   bridge_state.selected_count = matches;
   bridge_state.target_window.store(target_window);
   return matches != 0 ? 1 : 0;

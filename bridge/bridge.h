@@ -17,6 +17,12 @@ inline constexpr char kTargetWindowTitle[] = "KalvorethTitle";
 constexpr int kSelectionEntries = 5;
 constexpr int kReaderCount = 3;
 
+// The selection entry each reader reads: the first consumer-page collection
+// found goes to ReaderC, the second to ReaderB, the third to ReaderA.
+constexpr ULONG kReaderASlot = 2;
+constexpr ULONG kReaderBSlot = 1;
+constexpr ULONG kReaderCSlot = 0;
+
 struct BridgeState {
   std::atomic<BYTE> stopped;  // non-zero: readers are not running or must stop
   LONG toggle_state;          // ReaderB's alternating code; only ReaderB touches it
@@ -29,6 +35,11 @@ struct BridgeState {
 };
 
 extern BridgeState bridge_state;
+
+// Records in `selected` the indices of the first kSelectionEntries
+// consumer-page collections of the list, in list order, and returns how many
+// it recorded; entries beyond those keep what they held.
+ULONG ScanButtonCollections(const HidDeviceRecord* devices, ULONG device_count, ULONG* selected);
 
 int SelectButtonCollections(HWND target_window);
 int StartReaders();

@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr ULONG kReaderASlot = 2;
-constexpr ULONG kReaderBSlot = 1;
-constexpr ULONG kReaderCSlot = 0;
 constexpr DWORD kReportLength = 4;
 
 ButtonCode Translate(ULONG slot, BYTE button_byte) {

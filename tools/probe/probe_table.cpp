@@ -7,11 +7,6 @@
 namespace probe {
 namespace {
 
-// The selection entry each reader reads, as the agent's readers take it.
-constexpr ULONG kReaderAEntry = 2;
-constexpr ULONG kReaderBEntry = 1;
-constexpr ULONG kReaderCEntry = 0;
-
 constexpr char kNotShown[] = "-";
 
 std::string Hex4(unsigned value) {
@@ -115,21 +110,20 @@ const char* ReaderName(Reader reader) {
 
 Selection SelectAsAgent(const DeviceList& list) {
   Selection selection;
+  selection.entry_count = ScanButtonCollections(list.records, list.count, selection.entries);
   for (ULONG j = 0; j < list.count; ++j) {
-    if (list.records[j].caps.UsagePage != kConsumerUsagePage) continue;
-    ++selection.consumer_collections;
-    if (selection.entry_count < kSelectionEntries) selection.entries[selection.entry_count++] = j;
+    if (list.records[j].caps.UsagePage == kConsumerUsagePage) ++selection.consumer_collections;
   }
   return selection;
 }
 
 Reader ReaderOfEntry(ULONG entry) {
   switch (entry) {
-    case kReaderAEntry:
+    case kReaderASlot:
       return Reader::kReaderA;
-    case kReaderBEntry:
+    case kReaderBSlot:
       return Reader::kReaderB;
-    case kReaderCEntry:
+    case kReaderCSlot:
       return Reader::kReaderC;
     default:
       return Reader::kNone;
